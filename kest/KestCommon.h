@@ -1,0 +1,7 @@
+// The whole public interface of KestCommon: include this from a host module.
+#pragma once
+
+#include "kest/kest_export.h"
+#include "kest/strings/string_manager.h"
+#include "kest/strings/vel_string.h"
+#include "kest/util/crc.h"

@@ -1,0 +1,43 @@
+#include <cpuid.h>
+
+#include <cstdint>
+
+#include "kest/platform/cpu.h"
+
+namespace kest::platform {
+namespace {
+
+uint64_t ReadXcr0() {
+  uint32_t lo, hi;
+  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  return (static_cast<uint64_t>(hi) << 32) | lo;
+}
+
+CpuFeatures Detect() {
+  CpuFeatures f;
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+  const bool ssse3 = c & (1u << 9);
+  const bool sse41 = c & (1u << 19);
+  const bool pclmul = c & (1u << 1);
+  const bool osxsave = c & (1u << 27);
+  f.pclmul = pclmul && ssse3 && sse41;
+  if (!osxsave || !__get_cpuid_count(7, 0, &a, &b, &c, &d)) return f;
+  const bool avx512f = b & (1u << 16);
+  const bool avx512bw = b & (1u << 30);
+  const bool avx512vl = b & (1u << 31);
+  const bool vpclmul = c & (1u << 10);
+  // XMM, YMM, opmask and both halves of the ZMM state must be saved by the OS.
+  const bool os_zmm = (ReadXcr0() & 0xE6) == 0xE6;
+  f.vpclmul512 = f.pclmul && avx512f && avx512bw && avx512vl && vpclmul && os_zmm;
+  return f;
+}
+
+}  // namespace
+
+const CpuFeatures& GetCpuFeatures() noexcept {
+  static const CpuFeatures features = Detect();
+  return features;
+}
+
+}  // namespace kest::platform

@@ -1,0 +1,40 @@
+// The lock every library lock is built on: re-entrant, spins for a while before it sleeps.
+//
+// On Windows it is a critical section initialised with a spin count; elsewhere it is our own
+// futex-style lock with the same contract. Its size and alignment are fixed so that types which
+// embed it keep one layout in every build.
+#pragma once
+
+#include "kest/kest_export.h"
+
+namespace kest::platform {
+
+// Spin count the library gives every one of its locks.
+inline constexpr unsigned kLockSpinCount = 4000;
+
+class KEST_API SpinningLock {
+ public:
+  // Ready to use on return. Never fails: the library relies on lock set-up not allocating in a way
+  // that can be refused (Windows Vista and later never fail InitializeCriticalSectionAndSpinCount).
+  explicit SpinningLock(unsigned spin_count = kLockSpinCount) noexcept;
+  // Must not be held by anyone.
+  ~SpinningLock();
+
+  SpinningLock(const SpinningLock&) = delete;
+  SpinningLock& operator=(const SpinningLock&) = delete;
+
+  // Blocks until the calling thread owns the lock; a thread that already owns it gets it again
+  // at once (each Acquire needs its own Release).
+  void Acquire() noexcept;
+  // Takes the lock if that needs no waiting; true when taken.
+  bool TryAcquire() noexcept;
+  // Gives up one level of ownership; only the owning thread may call it.
+  void Release() noexcept;
+
+  static constexpr unsigned kStorageSize = 40;
+
+ private:
+  alignas(8) unsigned char storage_[kStorageSize];
+};
+
+}  // namespace kest::platform

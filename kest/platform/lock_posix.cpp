@@ -1,0 +1,100 @@
+// A futex-style re-entrant lock in the spirit of a critical section: an atomic state word that is
+// 0 when free, 1 when held and 2 when held with sleepers, plus the owner's thread token and a
+// recursion depth that only the owner touches. Sleeping uses C++20 atomic wait/notify, which is a
+// futex on Linux.
+#include <atomic>
+#include <cstdint>
+#include <new>
+
+#include "kest/platform/lock.h"
+#include "kest/platform/thread_token.h"
+
+namespace kest::platform {
+namespace {
+
+struct LockState {
+  std::atomic<uint32_t> word;
+  uint32_t spin_count;
+  std::atomic<uintptr_t> owner;
+  uint32_t recursion;
+};
+static_assert(sizeof(LockState) <= SpinningLock::kStorageSize);
+static_assert(alignof(LockState) <= 8);
+
+inline LockState& State(unsigned char* storage) {
+  return *std::launder(reinterpret_cast<LockState*>(storage));
+}
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+void AcquireContended(LockState& s) {
+  for (uint32_t i = 0; i < s.spin_count; ++i) {
+    uint32_t expected = 0;
+    if (s.word.load(std::memory_order_relaxed) == 0 &&
+        s.word.compare_exchange_weak(expected, 1, std::memory_order_acquire,
+                                     std::memory_order_relaxed)) {
+      return;
+    }
+    CpuRelax();
+  }
+  // Mark the word "held with sleepers" so that the owner's release wakes someone.
+  while (s.word.exchange(2, std::memory_order_acquire) != 0) s.word.wait(2, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+SpinningLock::SpinningLock(unsigned spin_count) noexcept {
+  LockState* s = new (storage_) LockState;
+  s->word.store(0, std::memory_order_relaxed);
+  s->spin_count = spin_count;
+  s->owner.store(0, std::memory_order_relaxed);
+  s->recursion = 0;
+}
+
+SpinningLock::~SpinningLock() { State(storage_).~LockState(); }
+
+void SpinningLock::Acquire() noexcept {
+  LockState& s = State(storage_);
+  const uintptr_t me = CurrentThreadToken();
+  if (s.owner.load(std::memory_order_relaxed) == me) {
+    ++s.recursion;
+    return;
+  }
+  uint32_t expected = 0;
+  if (!s.word.compare_exchange_strong(expected, 1, std::memory_order_acquire,
+                                      std::memory_order_relaxed)) {
+    AcquireContended(s);
+  }
+  s.owner.store(me, std::memory_order_relaxed);
+  s.recursion = 1;
+}
+
+bool SpinningLock::TryAcquire() noexcept {
+  LockState& s = State(storage_);
+  const uintptr_t me = CurrentThreadToken();
+  if (s.owner.load(std::memory_order_relaxed) == me) {
+    ++s.recursion;
+    return true;
+  }
+  uint32_t expected = 0;
+  if (!s.word.compare_exchange_strong(expected, 1, std::memory_order_acquire,
+                                      std::memory_order_relaxed)) {
+    return false;
+  }
+  s.owner.store(me, std::memory_order_relaxed);
+  s.recursion = 1;
+  return true;
+}
+
+void SpinningLock::Release() noexcept {
+  LockState& s = State(storage_);
+  if (--s.recursion != 0) return;
+  s.owner.store(0, std::memory_order_relaxed);
+  if (s.word.exchange(0, std::memory_order_release) == 2) s.word.notify_one();
+}
+
+}  // namespace kest::platform

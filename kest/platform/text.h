@@ -1,0 +1,16 @@
+// Conversion of the system's narrow text to the library's UTF-16.
+#pragma once
+
+#include <cstddef>
+
+#include "kest/kest_export.h"
+
+namespace kest::platform {
+
+// Widens `length` bytes of narrow text into at most `capacity` UTF-16 units at `out` (which may be
+// null to measure) and returns the number of units the whole text needs. POSIX reads UTF-8 and
+// turns every malformed sequence into U+FFFD; Windows uses the ANSI code page. Never writes past
+// `capacity`; a negative or zero length yields 0.
+KEST_API int NarrowToUtf16(const char* text, int length, char16_t* out, int capacity) noexcept;
+
+}  // namespace kest::platform

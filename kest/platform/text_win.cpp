@@ -1,0 +1,27 @@
+#include <windows.h>
+
+#include <new>
+
+#include "kest/platform/text.h"
+
+namespace kest::platform {
+
+int NarrowToUtf16(const char* text, int length, char16_t* out, int capacity) noexcept {
+  if (text == nullptr || length <= 0) return 0;
+  const int needed = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+  if (out == nullptr || capacity <= 0) return needed;
+  if (capacity >= needed) {
+    return MultiByteToWideChar(CP_ACP, 0, text, length, reinterpret_cast<wchar_t*>(out), capacity);
+  }
+  // MultiByteToWideChar writes nothing when the buffer is short, so convert in full and copy the
+  // part that fits.
+  wchar_t small[256];
+  wchar_t* all = needed <= 256 ? small : new (std::nothrow) wchar_t[needed];
+  if (all == nullptr) return needed;
+  MultiByteToWideChar(CP_ACP, 0, text, length, all, needed);
+  for (int i = 0; i < capacity; ++i) out[i] = static_cast<char16_t>(all[i]);
+  if (all != small) delete[] all;
+  return needed;
+}
+
+}  // namespace kest::platform

@@ -1,0 +1,155 @@
+// The process-wide string manager: every VelString keeps its characters in a block from here.
+//
+// Blocks come from a private heap. The manager can round block sizes up to a granularity the host
+// picks, keep freed blocks of eleven fixed sizes in per-size caches for reuse, stamp fresh and freed
+// blocks with fill bytes so that use of stale memory shows, and count what it holds. Its switches
+// are exported globals that a host sets before or while strings are in use; a change takes effect at
+// the next call that reads it.
+//
+// Block sizes. A request for n characters needs 24 + (n + 1) * 2 bytes (header, text, NUL). With a
+// round size r > 1 the size grows to the next multiple of r above it (a size that already is a
+// multiple still grows by r); with caching on, a size up to 2048 bytes becomes the first cache class
+// at least that large. The block's capacity is whatever whole characters then fit, less the NUL.
+#pragma once
+
+#include <cstdint>
+
+#include "kest/kest_export.h"
+
+class IAtlStringMgr;
+
+// The header in front of every string's characters. The text starts right after it (data()) and
+// is always NUL-terminated at nDataLength.
+struct CVelStringData {
+  IAtlStringMgr* pStringMgr;  // manager that owns the block
+  int nDataLength;            // characters in use, NUL not counted
+  int nAllocLength;           // capacity in characters, NUL slot not counted
+  int nRefs;                  // holders; > 1 shared (read-only), 1 owned, < 0 locked (never shared)
+  int nReserved;              // padding that keeps the header at 24 bytes; always 0
+
+  char16_t* data() noexcept { return reinterpret_cast<char16_t*>(this + 1); }
+  const char16_t* data() const noexcept { return reinterpret_cast<const char16_t*>(this + 1); }
+};
+
+// The string-manager contract that VelString relies on. Operations never throw; a null result means
+// the block could not be had.
+class IAtlStringMgr {
+ public:
+  // A block with room for nChars characters plus the NUL, data length 0, reference count 1 (or -1
+  // when sharing is off), or null when nChars is negative, too large, nCharSize is not 2, or the
+  // heap is exhausted.
+  virtual CVelStringData* Allocate(int nChars, int nCharSize) noexcept = 0;
+  // Gives a block back (to its size cache or the heap). The block must not be used afterwards.
+  virtual void Free(CVelStringData* pData) noexcept = 0;
+  // A new block for nChars holding the old text (cut to nChars), or null with the old block left
+  // untouched. Blocks never grow in place.
+  virtual CVelStringData* Reallocate(CVelStringData* pData, int nChars, int nCharSize) noexcept = 0;
+  // The shared empty block, its reference count raised by one. It is never freed.
+  virtual CVelStringData* GetNilString() noexcept = 0;
+  // The manager itself: there is one per process.
+  virtual IAtlStringMgr* Clone() noexcept = 0;
+  virtual ~IAtlStringMgr() = default;
+};
+
+static_assert(sizeof(CVelStringData) == 24, "string block header must stay 24 bytes");
+
+namespace kest::detail {
+struct StringManagerFactory;
+}
+
+// The one implementation of IAtlStringMgr. Created by the first GetVelStringManager() call and never
+// destroyed by the library. Counters are changed only by atomic operations and read without locks.
+class KEST_API CVelStringMgr final : public IAtlStringMgr {
+ public:
+  ~CVelStringMgr() override;
+
+  CVelStringMgr(const CVelStringMgr&) = delete;
+  CVelStringMgr& operator=(const CVelStringMgr&) = delete;
+
+  CVelStringData* Allocate(int nChars, int nCharSize) noexcept override;
+  void Free(CVelStringData* pData) noexcept override;
+  CVelStringData* Reallocate(CVelStringData* pData, int nChars, int nCharSize) noexcept override;
+  CVelStringData* GetNilString() noexcept override;
+  IAtlStringMgr* Clone() noexcept override { return this; }
+
+  void* heap() const noexcept { return heap_; }
+  // Bytes of every block taken from the heap and not given back.
+  int64_t byte_total() const noexcept;
+  // Number of such blocks (cached ones included).
+  int32_t heap_block_count() const noexcept;
+  // Blocks handed out by Allocate and not yet passed to Free.
+  int32_t live_string_count() const noexcept;
+  // The shared empty block, without touching its reference count.
+  const CVelStringData* nil_block() const noexcept { return &nil_.header; }
+
+  // Gives cached blocks back to the heap; see VelStringReleaseCachedMemory.
+  void ReleaseCachedBlocks(bool all) noexcept;
+
+ private:
+  friend struct kest::detail::StringManagerFactory;
+  CVelStringMgr() noexcept;
+  void ReturnToHeap(void* block, uint32_t size) noexcept;
+
+  struct NilBlock {
+    CVelStringData header;
+    char16_t body[2];
+  };
+  NilBlock nil_;
+  void* heap_;
+  int64_t byte_total_;
+  int32_t heap_block_count_;
+  int32_t live_string_count_;
+};
+
+// The process-wide manager: set by the first GetVelStringManager() call, null before.
+KEST_API extern IAtlStringMgr* gVelStringManager2;
+// Round-up granularity of block sizes in bytes; 0 or 1 means none. A value above 256 is cut to 256,
+// and the global rewritten, by the next allocation.
+KEST_API extern uint32_t gStringRoundSize;
+// Non-zero: fresh block bodies are filled with 0xFA (after the first NUL) and freed ones with 0xEC.
+KEST_API extern uint32_t gbFillMemOnFree;
+// True: fresh blocks start shareable (count 1). False: locked (count -1), so every copy of a string
+// gets its own block.
+KEST_API extern bool gbAllowSharedVelStrings;
+// True: caching is turned on when the manager is created and again by any Allocate that finds it
+// off, so VelStringDisableCaching lasts only until the next allocation unless this is cleared too.
+KEST_API extern bool gbStringCacheEnabled;
+// Called by Free when the heap refuses a block; null by default. Must not allocate strings.
+KEST_API extern void (*gpHandleHeapFreeException)();
+
+// Returns the process-wide manager, creating it on the first call. The first call must happen
+// before a second thread makes strings (the library's own start-up makes one); it takes no lock.
+// Never null: a manager whose heap could not be created hands out nothing but the nil block.
+KEST_API IAtlStringMgr* GetVelStringManager() noexcept;
+
+// Turns the size caches on: blocks up to 2048 bytes come from and go back to their class's cache.
+// Any thread.
+KEST_API void VelStringEnableCaching() noexcept;
+// Turns the size caches off; blocks already cached stay until VelStringReleaseCachedMemory. Any
+// thread.
+KEST_API void VelStringDisableCaching() noexcept;
+// Whether the caches are on.
+KEST_API bool VelStringIsCaching() noexcept;
+// Gives cached blocks back to the heap. With all false each class gives back a tenth of its blocks
+// (rounded down) but never goes below a tenth of its limit; with all true every class is emptied.
+// Lowers the byte total and heap block count by what it gives back. Any thread; takes each class
+// lock in turn.
+KEST_API void VelStringReleaseCachedMemory(bool all) noexcept;
+// Copies out the heap handle, the byte total, the heap block count and the live string count (plain
+// reads, each exact on its own). Creates the manager if there is none yet.
+KEST_API void VelStringGetStringHeapInfo(void*& heap, int64_t& bytes, int32_t& blocks,
+                                         int32_t& live_strings) noexcept;
+
+namespace kest {
+
+// One size class of the block caches, for inspection by tests and tools.
+struct StringCacheClassInfo {
+  uint32_t block_size;  // bytes, header included
+  uint32_t limit;       // most blocks the class keeps
+  uint32_t count;       // blocks cached now
+};
+inline constexpr int kStringCacheClassCount = 11;
+// Fills `info` for class `index` (0..10); false for any other index. Takes that class's lock.
+KEST_API bool GetStringCacheClassInfo(int index, StringCacheClassInfo& info) noexcept;
+
+}  // namespace kest

@@ -1,0 +1,196 @@
+#include "kest/util/crc.h"
+
+#include <atomic>
+#include <bit>
+#include <cstring>
+
+#include "kest/platform/cpu.h"
+#include "kest/util/crc_internal.h"
+
+namespace kest::detail {
+namespace {
+
+constexpr CrcTables BuildTables() {
+  CrcTables t{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ ((c & 1) ? kCrc32PolyReflected : 0);
+    t.crc32[0][i] = c;
+    uint64_t d = static_cast<uint64_t>(i) << 56;
+    for (int k = 0; k < 8; ++k) d = (d << 1) ^ ((d >> 63) ? kCrc64Poly : 0);
+    t.crc64[0][i] = d;
+  }
+  for (int k = 1; k < 8; ++k) {
+    for (int i = 0; i < 256; ++i) {
+      const uint32_t c = t.crc32[k - 1][i];
+      t.crc32[k][i] = (c >> 8) ^ t.crc32[0][c & 0xFF];
+      const uint64_t d = t.crc64[k - 1][i];
+      t.crc64[k][i] = (d << 8) ^ t.crc64[0][d >> 56];
+    }
+  }
+  return t;
+}
+
+inline uint64_t LoadLe64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+}  // namespace
+
+constexpr CrcTables kCrcTables = BuildTables();
+static_assert(kCrcTables.crc64[0][1] == kCrc64Poly);
+static_assert(kCrcTables.crc64[0][128] == 0xF6FAE5C07D3274CDull);
+
+uint32_t Crc32Bytewise(uint32_t reg, const uint8_t* p, size_t n) noexcept {
+  for (size_t i = 0; i < n; ++i) reg = (reg >> 8) ^ kCrcTables.crc32[0][(reg ^ p[i]) & 0xFF];
+  return reg;
+}
+
+uint64_t Crc64Bytewise(uint64_t reg, const uint8_t* p, size_t n) noexcept {
+  for (size_t i = 0; i < n; ++i) reg = (reg << 8) ^ kCrcTables.crc64[0][(reg >> 56) ^ p[i]];
+  return reg;
+}
+
+uint32_t Crc32Slicing8(uint32_t reg, const uint8_t* p, size_t n) noexcept {
+  const auto& t = kCrcTables.crc32;
+  for (; n >= 8; p += 8, n -= 8) {
+    const uint64_t v = LoadLe64(p) ^ reg;
+    reg = t[7][v & 0xFF] ^ t[6][(v >> 8) & 0xFF] ^ t[5][(v >> 16) & 0xFF] ^ t[4][(v >> 24) & 0xFF] ^
+          t[3][(v >> 32) & 0xFF] ^ t[2][(v >> 40) & 0xFF] ^ t[1][(v >> 48) & 0xFF] ^ t[0][v >> 56];
+  }
+  return Crc32Bytewise(reg, p, n);
+}
+
+uint64_t Crc64Slicing8(uint64_t reg, const uint8_t* p, size_t n) noexcept {
+  const auto& t = kCrcTables.crc64;
+  for (; n >= 8; p += 8, n -= 8) {
+    // MSB-first: the byte at the lowest address meets the register's top byte.
+    const uint64_t v = __builtin_bswap64(LoadLe64(p)) ^ reg;
+    reg = t[7][v >> 56] ^ t[6][(v >> 48) & 0xFF] ^ t[5][(v >> 40) & 0xFF] ^ t[4][(v >> 32) & 0xFF] ^
+          t[3][(v >> 24) & 0xFF] ^ t[2][(v >> 16) & 0xFF] ^ t[1][(v >> 8) & 0xFF] ^ t[0][v & 0xFF];
+  }
+  return Crc64Bytewise(reg, p, n);
+}
+
+}  // namespace kest::detail
+
+namespace kest {
+namespace {
+
+using Crc32Fn = uint32_t (*)(uint32_t, const uint8_t*, size_t) noexcept;
+using Crc64Fn = uint64_t (*)(uint64_t, const uint8_t*, size_t) noexcept;
+
+struct Kernel {
+  Crc32Fn crc32;
+  Crc64Fn crc64;
+};
+
+Kernel KernelFor(CrcKernel kernel) {
+  switch (kernel) {
+    case CrcKernel::kBytewise:
+      return {detail::Crc32Bytewise, detail::Crc64Bytewise};
+#if KEST_HAVE_X86_CRC
+    case CrcKernel::kPclmul:
+      if (platform::GetCpuFeatures().pclmul) return {detail::Crc32Pclmul, detail::Crc64Pclmul};
+      break;
+#endif
+#if KEST_HAVE_X86_CRC512
+    case CrcKernel::kVpclmul512:
+      if (platform::GetCpuFeatures().vpclmul512) {
+        return {detail::Crc32Vpclmul512, detail::Crc64Vpclmul512};
+      }
+      break;
+#endif
+    default:
+      break;
+  }
+  return {detail::Crc32Slicing8, detail::Crc64Slicing8};
+}
+
+CrcKernel BestKernel() {
+  if (CrcKernelSupported(CrcKernel::kVpclmul512)) return CrcKernel::kVpclmul512;
+  if (CrcKernelSupported(CrcKernel::kPclmul)) return CrcKernel::kPclmul;
+  return CrcKernel::kSlicing8;
+}
+
+// The first call through these pointers resolves the best kernel and installs it, so later calls
+// cost one relaxed load; racing first calls install the same pointers.
+uint32_t Crc32Resolve(uint32_t reg, const uint8_t* p, size_t n) noexcept;
+uint64_t Crc64Resolve(uint64_t reg, const uint8_t* p, size_t n) noexcept;
+constinit std::atomic<Crc32Fn> g_crc32{Crc32Resolve};
+constinit std::atomic<Crc64Fn> g_crc64{Crc64Resolve};
+
+uint32_t Crc32Resolve(uint32_t reg, const uint8_t* p, size_t n) noexcept {
+  const Crc32Fn fn = KernelFor(BestKernel()).crc32;
+  g_crc32.store(fn, std::memory_order_relaxed);
+  return fn(reg, p, n);
+}
+
+uint64_t Crc64Resolve(uint64_t reg, const uint8_t* p, size_t n) noexcept {
+  const Crc64Fn fn = KernelFor(BestKernel()).crc64;
+  g_crc64.store(fn, std::memory_order_relaxed);
+  return fn(reg, p, n);
+}
+
+}  // namespace
+
+const char* CrcKernelName(CrcKernel kernel) noexcept {
+  switch (kernel) {
+    case CrcKernel::kBytewise:
+      return "bytewise";
+    case CrcKernel::kSlicing8:
+      return "slicing-by-8";
+    case CrcKernel::kPclmul:
+      return "pclmul";
+    case CrcKernel::kVpclmul512:
+      return "vpclmul-512";
+  }
+  return "unknown";
+}
+
+bool CrcKernelSupported(CrcKernel kernel) noexcept {
+  switch (kernel) {
+    case CrcKernel::kBytewise:
+    case CrcKernel::kSlicing8:
+      return true;
+    case CrcKernel::kPclmul:
+      return KEST_HAVE_X86_CRC && platform::GetCpuFeatures().pclmul;
+    case CrcKernel::kVpclmul512:
+      return KEST_HAVE_X86_CRC512 && platform::GetCpuFeatures().vpclmul512;
+  }
+  return false;
+}
+
+CrcKernel ActiveCrcKernel() noexcept { return BestKernel(); }
+
+uint32_t Crc32WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept {
+  if (length == 0) return 0;
+  return ~KernelFor(kernel).crc32(~0u, static_cast<const uint8_t*>(data), length);
+}
+
+uint64_t Crc64WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept {
+  if (length == 0) return 0;
+  return ~KernelFor(kernel).crc64(~0ull, static_cast<const uint8_t*>(data), length);
+}
+
+uint64_t Crc64Update(uint64_t reg, const void* data, uint64_t length) noexcept {
+  if (length == 0) return reg;
+  return g_crc64.load(std::memory_order_relaxed)(reg, static_cast<const uint8_t*>(data), length);
+}
+
+}  // namespace kest
+
+uint32_t CRC32(const void* data, uint64_t length) noexcept {
+  if (length == 0) return 0;
+  return ~kest::g_crc32.load(std::memory_order_relaxed)(~0u, static_cast<const uint8_t*>(data),
+                                                         length);
+}
+
+uint64_t CRC64(const void* data, uint64_t length) noexcept {
+  if (length == 0) return 0;
+  return ~kest::g_crc64.load(std::memory_order_relaxed)(~0ull, static_cast<const uint8_t*>(data),
+                                                         length);
+}

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "kest/util/crc.h"
+
+namespace {
+
+using kest::CrcKernel;
+
+constexpr CrcKernel kAllKernels[] = {CrcKernel::kBytewise, CrcKernel::kSlicing8, CrcKernel::kPclmul,
+                                     CrcKernel::kVpclmul512};
+
+TEST(Crc, CheckValues) {
+  const char digits[] = "123456789";
+  EXPECT_EQ(CRC32(digits, 9), 0xCBF43926u);
+  EXPECT_EQ(CRC64(digits, 9), 0x62EC59E3F1A4F00Aull);
+  for (CrcKernel k : kAllKernels) {
+    SCOPED_TRACE(kest::CrcKernelName(k));
+    EXPECT_EQ(kest::Crc32WithKernel(k, digits, 9), 0xCBF43926u);
+    EXPECT_EQ(kest::Crc64WithKernel(k, digits, 9), 0x62EC59E3F1A4F00Aull);
+  }
+}
+
+TEST(Crc, ZeroLengthIsZeroWithoutReading) {
+  EXPECT_EQ(CRC32(nullptr, 0), 0u);
+  EXPECT_EQ(CRC64(nullptr, 0), 0u);
+  const char byte = 'x';
+  EXPECT_EQ(CRC32(&byte, 0), 0u);
+  EXPECT_EQ(CRC64(&byte, 0), 0u);
+}
+
+TEST(Crc, KnownVectors) {
+  // Single bytes and a longer text, computed independently of this library's tables.
+  const char a = 'a';
+  EXPECT_EQ(CRC32(&a, 1), 0xE8B7BE43u);
+  const char* fox = "The quick brown fox jumps over the lazy dog";
+  EXPECT_EQ(CRC32(fox, std::strlen(fox)), 0x414FA339u);
+  const std::vector<unsigned char> zeros(32, 0);
+  EXPECT_EQ(CRC32(zeros.data(), zeros.size()), 0x190A55ADu);
+}
+
+// Every kernel agrees with the one-byte-per-step reference for every length up to 4096 and every
+// start alignment, on random data.
+TEST(Crc, KernelsMatchBytewiseReference) {
+  std::mt19937_64 rng(20261206);
+  std::vector<unsigned char> buffer(4096 + 64);
+  for (auto& b : buffer) b = static_cast<unsigned char>(rng());
+  for (CrcKernel k : kAllKernels) {
+    if (!kest::CrcKernelSupported(k)) continue;
+    SCOPED_TRACE(kest::CrcKernelName(k));
+    for (size_t align = 0; align < 16; ++align) {
+      const unsigned char* p = buffer.data() + align;
+      for (size_t len = 0; len <= 4096; len += (align == 0 ? 1 : 7)) {
+        ASSERT_EQ(kest::Crc32WithKernel(k, p, len),
+                  kest::Crc32WithKernel(CrcKernel::kBytewise, p, len))
+            << "len " << len << " align " << align;
+        ASSERT_EQ(kest::Crc64WithKernel(k, p, len),
+                  kest::Crc64WithKernel(CrcKernel::kBytewise, p, len))
+            << "len " << len << " align " << align;
+      }
+    }
+  }
+}
+
+TEST(Crc, LargeInputsAgreeAcrossKernels) {
+  std::vector<unsigned char> big(1 << 20);
+  std::mt19937_64 rng(7);
+  for (auto& b : big) b = static_cast<unsigned char>(rng());
+  const uint32_t want32 = kest::Crc32WithKernel(CrcKernel::kBytewise, big.data(), big.size());
+  const uint64_t want64 = kest::Crc64WithKernel(CrcKernel::kBytewise, big.data(), big.size());
+  EXPECT_EQ(CRC32(big.data(), big.size()), want32);
+  EXPECT_EQ(CRC64(big.data(), big.size()), want64);
+  for (CrcKernel k : kAllKernels) {
+    SCOPED_TRACE(kest::CrcKernelName(k));
+    EXPECT_EQ(kest::Crc32WithKernel(k, big.data(), big.size()), want32);
+    EXPECT_EQ(kest::Crc64WithKernel(k, big.data(), big.size()), want64);
+  }
+}
+
+TEST(Crc, UpdateInPiecesEqualsWhole) {
+  std::vector<unsigned char> data(3000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 31 + 7);
+  const uint64_t whole = CRC64(data.data(), data.size());
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{15}, size_t{300}, size_t{2999}}) {
+    uint64_t reg = kest::Crc64Update(~0ull, data.data(), cut);
+    reg = kest::Crc64Update(reg, data.data() + cut, data.size() - cut);
+    EXPECT_EQ(~reg, whole) << "cut at " << cut;
+  }
+}
+
+TEST(Crc, ActiveKernelIsSupported) {
+  EXPECT_TRUE(kest::CrcKernelSupported(kest::ActiveCrcKernel()));
+  EXPECT_TRUE(kest::CrcKernelSupported(CrcKernel::kSlicing8));
+}
+
+}  // namespace
