@@ -1,1 +1,66 @@
 #include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "kest/platform/lock.h"
+#include "kest/platform/text.h"
+
+namespace {
+
+TEST(PlatformLock, IsReentrantAndExcludesOtherThreads) {
+  kest::platform::SpinningLock lock;
+  lock.Acquire();
+  lock.Acquire();  // the owner gets it again at once
+  EXPECT_TRUE(lock.TryAcquire());
+  bool other_got_it = true;
+  std::thread([&] { other_got_it = lock.TryAcquire(); }).join();
+  EXPECT_FALSE(other_got_it);
+  lock.Release();
+  lock.Release();
+  lock.Release();
+  std::thread([&] {
+    other_got_it = lock.TryAcquire();
+    if (other_got_it) lock.Release();
+  }).join();
+  EXPECT_TRUE(other_got_it);
+}
+
+TEST(PlatformLock, CountsStayExactUnderContention) {
+  kest::platform::SpinningLock lock(100);
+  long counter = 0;
+  auto work = [&] {
+    for (int i = 0; i < 200000; ++i) {
+      lock.Acquire();
+      lock.Acquire();
+      ++counter;
+      lock.Release();
+      lock.Release();
+    }
+  };
+  std::thread a(work), b(work);
+  a.join();
+  b.join();
+  EXPECT_EQ(counter, 400000);
+}
+
+std::u16string Widen(const std::string& narrow) {
+  const int n = kest::platform::NarrowToUtf16(narrow.data(), static_cast<int>(narrow.size()),
+                                              nullptr, 0);
+  std::u16string out(static_cast<size_t>(n), u'\0');
+  kest::platform::NarrowToUtf16(narrow.data(), static_cast<int>(narrow.size()), out.data(), n);
+  return out;
+}
+
+TEST(PlatformText, AsciiWidensAndShortBuffersAreNeverOverrun) {
+  EXPECT_EQ(Widen("plain ascii"), u"plain ascii");
+  EXPECT_EQ(kest::platform::NarrowToUtf16(nullptr, 5, nullptr, 0), 0);
+  EXPECT_EQ(kest::platform::NarrowToUtf16("abc", -1, nullptr, 0), 0);
+  char16_t out[4] = {u'#', u'#', u'#', u'#'};
+  EXPECT_EQ(kest::platform::NarrowToUtf16("abcdef", 6, out, 2), 6);
+  EXPECT_EQ(out[0], u'a');
+  EXPECT_EQ(out[1], u'b');
+  EXPECT_EQ(out[2], u'#');
+}
+
+}  // namespace

@@ -1,1 +1,289 @@
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "kest/platform/heap.h"
+#include "string_test_support.h"
+
+namespace {
+
+using ManagerSizes = StringManagerTest;
+using ManagerCaching = StringManagerTest;
+using ManagerCounters = StringManagerTest;
+using ManagerFill = StringManagerTest;
+using ManagerFailures = StringManagerTest;
+
+TEST_F(ManagerSizes, UnroundedBlockIsHeaderPlusTextPlusNul) {
+  const int64_t bytes = Bytes();
+  CVelStringData* block = manager_->Allocate(10, 2);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(block->nAllocLength, 10);
+  EXPECT_EQ(block->nDataLength, 0);
+  EXPECT_EQ(block->nRefs, 1);
+  EXPECT_EQ(block->pStringMgr, manager_);
+  EXPECT_EQ(block->data()[0], 0);
+  EXPECT_EQ(Bytes() - bytes, 46);
+  manager_->Free(block);
+  EXPECT_EQ(Bytes(), bytes);
+}
+
+TEST_F(ManagerSizes, RoundingGrowsToNextMultipleEvenWhenAligned) {
+  gStringRoundSize = 16;
+  const int64_t bytes = Bytes();
+  CVelStringData* ten = manager_->Allocate(10, 2);  // 46 -> 48
+  EXPECT_EQ(ten->nAllocLength, 11);
+  EXPECT_EQ(Bytes() - bytes, 48);
+  CVelStringData* eleven = manager_->Allocate(11, 2);  // exactly 48 -> 64
+  EXPECT_EQ(eleven->nAllocLength, 19);
+  EXPECT_EQ(Bytes() - bytes, 48 + 64);
+  manager_->Free(ten);
+  manager_->Free(eleven);
+  EXPECT_EQ(Bytes(), bytes);
+}
+
+TEST_F(ManagerSizes, OddRoundSizesKeepAllocateAndFreeInAgreement) {
+  for (uint32_t round : {3u, 7u, 13u, 255u}) {
+    gStringRoundSize = round;
+    const int64_t bytes = Bytes();
+    const int32_t blocks = Blocks();
+    std::vector<CVelStringData*> made;
+    for (int n = 0; n < 300; n += 7) made.push_back(manager_->Allocate(n, 2));
+    for (CVelStringData* b : made) {
+      ASSERT_NE(b, nullptr);
+      // Whatever the rounding, the block holds what was asked for.
+      EXPECT_GE(b->nAllocLength, 0);
+    }
+    for (CVelStringData* b : made) manager_->Free(b);
+    EXPECT_EQ(Bytes(), bytes) << "round " << round;
+    EXPECT_EQ(Blocks(), blocks) << "round " << round;
+  }
+}
+
+TEST_F(ManagerSizes, RoundSizeAbove256IsCutAndRewritten) {
+  gStringRoundSize = 1000;
+  CVelStringData* block = manager_->Allocate(1, 2);  // 28 -> 256
+  EXPECT_EQ(gStringRoundSize, 256u);
+  EXPECT_EQ(block->nAllocLength, (256 - 24) / 2 - 1);
+  manager_->Free(block);
+}
+
+TEST_F(ManagerSizes, RequestsThatCannotBeSizedAreRefused) {
+  const int64_t bytes = Bytes();
+  EXPECT_EQ(manager_->Allocate(-1, 2), nullptr);
+  EXPECT_EQ(manager_->Allocate(INT_MAX, 2), nullptr);  // byte size would not fit
+  EXPECT_EQ(manager_->Allocate(INT_MAX / 2, 2), nullptr);
+  EXPECT_EQ(manager_->Allocate(5, 1), nullptr);  // the manager serves 2-byte characters only
+  EXPECT_EQ(Bytes(), bytes);
+}
+
+TEST_F(ManagerCaching, SmallBlocksComeFromTheirClassAndGoBack) {
+  VelStringEnableCaching();
+  ASSERT_TRUE(VelStringIsCaching());
+  CVelStringData* block = manager_->Allocate(10, 2);  // 46 bytes -> 64-byte class
+  EXPECT_EQ(block->nAllocLength, 19);
+  manager_->Free(block);
+  EXPECT_EQ(CachedIn(2), 1u);
+  const int32_t blocks = Blocks();
+  for (int n : {4, 19}) {
+    CVelStringData* again = manager_->Allocate(n, 2);
+    EXPECT_EQ(again, block) << n << " characters";
+    EXPECT_EQ(Blocks(), blocks);  // no heap traffic
+    manager_->Free(again);
+  }
+  CVelStringData* other = manager_->Allocate(3, 2);  // 32-byte class: a different block
+  EXPECT_NE(other, block);
+  manager_->Free(other);
+}
+
+TEST_F(ManagerCaching, LargestCachedSizeIs1011Characters) {
+  VelStringEnableCaching();
+  CVelStringData* cached = manager_->Allocate(1011, 2);  // exactly 2048 bytes
+  EXPECT_EQ(cached->nAllocLength, 1011);
+  manager_->Free(cached);
+  EXPECT_EQ(CachedIn(10), 1u);
+  const int64_t bytes = Bytes();
+  CVelStringData* big = manager_->Allocate(1012, 2);  // 2050 bytes: heap both ways
+  EXPECT_EQ(Bytes() - bytes, 2050);
+  EXPECT_EQ(CachedIn(10), 1u);
+  manager_->Free(big);
+  EXPECT_EQ(Bytes(), bytes);
+  EXPECT_EQ(CachedIn(10), 1u);
+}
+
+TEST_F(ManagerCaching, SixteenByteClassNeverReceivesABlock) {
+  VelStringEnableCaching();
+  CVelStringData* smallest = manager_->Allocate(0, 2);  // 26 bytes -> 32-byte class
+  EXPECT_EQ(smallest->nAllocLength, 3);
+  manager_->Free(smallest);
+  EXPECT_EQ(CachedIn(0), 0u);
+  EXPECT_EQ(CachedIn(1), 1u);
+}
+
+TEST_F(ManagerCaching, SwitchesTurnCachingOnAndOff) {
+  EXPECT_FALSE(VelStringIsCaching());
+  gbStringCacheEnabled = true;
+  manager_->Free(manager_->Allocate(1, 2));  // the next allocation turns caching on
+  EXPECT_TRUE(VelStringIsCaching());
+  VelStringDisableCaching();
+  EXPECT_FALSE(VelStringIsCaching());
+  manager_->Free(manager_->Allocate(1, 2));
+  EXPECT_TRUE(VelStringIsCaching()) << "disable lasts only until the next allocation";
+  gbStringCacheEnabled = false;
+  VelStringDisableCaching();
+  const uint32_t cached = CachedIn(1);
+  manager_->Free(manager_->Allocate(1, 2));
+  EXPECT_FALSE(VelStringIsCaching());
+  EXPECT_EQ(CachedIn(1), cached) << "cached blocks stay while caching is off";
+}
+
+TEST_F(ManagerCaching, FullClassSendsBlocksBackToTheHeap) {
+  VelStringEnableCaching();
+  std::vector<CVelStringData*> made;
+  for (int i = 0; i < 1001; ++i) made.push_back(manager_->Allocate(1011, 2));
+  const int32_t blocks = Blocks();
+  for (CVelStringData* b : made) manager_->Free(b);
+  EXPECT_EQ(CachedIn(10), 1000u);
+  EXPECT_EQ(Blocks(), blocks - 1);
+}
+
+TEST_F(ManagerCaching, ReleaseTrimsATenthAndEmptiesOnRequest) {
+  VelStringEnableCaching();
+  auto fill = [&](int count) {
+    std::vector<CVelStringData*> made;
+    for (int i = 0; i < count; ++i) made.push_back(manager_->Allocate(10, 2));
+    for (CVelStringData* b : made) manager_->Free(b);
+  };
+  fill(5000);
+  ASSERT_EQ(CachedIn(2), 5000u);
+  const int64_t bytes = Bytes();
+  const int32_t blocks = Blocks();
+  VelStringReleaseCachedMemory(false);
+  EXPECT_EQ(CachedIn(2), 4500u);
+  // What goes back to the heap leaves the counters too.
+  EXPECT_EQ(Blocks(), blocks - 500);
+  EXPECT_EQ(Bytes(), bytes - 500 * 64);
+
+  VelStringReleaseCachedMemory(true);
+  fill(1000);  // exactly a tenth of the limit: kept
+  VelStringReleaseCachedMemory(false);
+  EXPECT_EQ(CachedIn(2), 1000u);
+
+  VelStringReleaseCachedMemory(true);
+  for (int i = 0; i < kest::kStringCacheClassCount; ++i) EXPECT_EQ(CachedIn(i), 0u) << i;
+}
+
+TEST_F(ManagerCounters, CountersReturnToStartWhenEverythingIsFreed) {
+  VelStringEnableCaching();
+  gStringRoundSize = 7;
+  const int64_t bytes = Bytes();
+  const int32_t blocks = Blocks();
+  const int32_t live = Live();
+  std::vector<CVelStringData*> made;
+  for (int n = 0; n < 1100; n += 3) made.push_back(manager_->Allocate(n, 2));
+  EXPECT_EQ(Live(), live + static_cast<int32_t>(made.size()));
+  for (CVelStringData* b : made) manager_->Free(b);
+  EXPECT_EQ(Live(), live);
+  VelStringReleaseCachedMemory(true);
+  EXPECT_EQ(Bytes(), bytes);
+  EXPECT_EQ(Blocks(), blocks);
+
+  void* heap = nullptr;
+  int64_t info_bytes = 0;
+  int32_t info_blocks = 0, info_live = 0;
+  VelStringGetStringHeapInfo(heap, info_bytes, info_blocks, info_live);
+  EXPECT_EQ(heap, manager_->heap());
+  EXPECT_EQ(info_bytes, Bytes());
+  EXPECT_EQ(info_blocks, Blocks());
+  EXPECT_EQ(info_live, Live());
+}
+
+TEST_F(ManagerCounters, TwoThreadsKeepCountersExact) {
+  for (bool caching : {false, true}) {
+    if (caching) VelStringEnableCaching();
+    const int64_t bytes = Bytes();
+    const int32_t live = Live();
+    auto work = [this](int seed) {
+      std::vector<CVelStringData*> held;
+      for (int i = 0; i < 20000; ++i) {
+        held.push_back(manager_->Allocate((i * seed) % 1500, 2));
+        if (held.size() > 50) {
+          manager_->Free(held.front());
+          held.erase(held.begin());
+        }
+      }
+      for (CVelStringData* b : held) manager_->Free(b);
+    };
+    std::thread a(work, 7), b(work, 13);
+    a.join();
+    b.join();
+    EXPECT_EQ(Live(), live);
+    VelStringReleaseCachedMemory(true);
+    EXPECT_EQ(Bytes(), bytes) << "caching " << caching;
+  }
+}
+
+TEST_F(ManagerFill, FreshAndFreedBlocksCarryTheirFillBytes) {
+  gbFillMemOnFree = 1;
+  VelStringEnableCaching();
+  CVelStringData* block = manager_->Allocate(10, 2);  // 64-byte block, 40 body bytes
+  const auto* body = reinterpret_cast<const unsigned char*>(block->data());
+  EXPECT_EQ(block->data()[0], 0);
+  for (int i = 2; i < 40; ++i) ASSERT_EQ(body[i], 0xFA) << i;
+  manager_->Free(block);  // stays in its class, so its memory can still be read
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(body[i], 0xEC) << i;
+  CVelStringData* again = manager_->Allocate(10, 2);
+  ASSERT_EQ(again, block);
+  for (int i = 2; i < 40; ++i) ASSERT_EQ(body[i], 0xFA) << i;
+  manager_->Free(again);
+}
+
+TEST_F(ManagerCounters, NilBlockIsSharedAndNeverFreed) {
+  CVelStringData* nil = manager_->GetNilString();
+  const int refs = nil->nRefs;
+  CVelStringData* again = manager_->GetNilString();
+  EXPECT_EQ(again, nil);
+  EXPECT_EQ(nil->nRefs, refs + 1);
+  EXPECT_EQ(nil->nDataLength, 0);
+  EXPECT_EQ(nil->data()[0], 0);
+  const int32_t live = Live();
+  manager_->Free(nil);  // ignored
+  EXPECT_EQ(Live(), live);
+  EXPECT_EQ(nil->data()[0], 0);
+  EXPECT_EQ(manager_->Clone(), manager_);
+}
+
+TEST_F(ManagerSizes, ReallocateKeepsTextAndTerminatesCutText) {
+  CVelStringData* block = manager_->Allocate(8, 2);
+  std::memcpy(block->data(), u"abcdefgh", 18);
+  block->nDataLength = 8;
+  CVelStringData* bigger = manager_->Reallocate(block, 20, 2);
+  ASSERT_NE(bigger, nullptr);
+  EXPECT_EQ(bigger->nDataLength, 8);
+  EXPECT_EQ(std::u16string_view(bigger->data()), u"abcdefgh");
+  CVelStringData* cut = manager_->Reallocate(bigger, 3, 2);
+  EXPECT_EQ(cut->nDataLength, 3);
+  EXPECT_EQ(std::u16string_view(cut->data()), u"abc");  // NUL right after the kept text
+  EXPECT_EQ(manager_->Reallocate(cut, -1, 2), nullptr);
+  EXPECT_EQ(std::u16string_view(cut->data()), u"abc");  // old block untouched
+  manager_->Free(cut);
+}
+
+int g_free_failures = 0;
+
+TEST_F(ManagerFailures, RefusedHeapFreeCallsTheHandler) {
+  g_free_failures = 0;
+  gpHandleHeapFreeException = [] { ++g_free_failures; };
+  CVelStringData* block = manager_->Allocate(100, 2);
+  const int32_t live = Live();
+  kest::platform::RefuseHeapReleaseForTesting(true);
+  manager_->Free(block);
+  kest::platform::RefuseHeapReleaseForTesting(false);
+  EXPECT_EQ(g_free_failures, 1);
+  EXPECT_EQ(Live(), live - 1);
+  kest::platform::HeapRelease(manager_->heap(), block);  // the block the heap refused
+}
+
+}  // namespace

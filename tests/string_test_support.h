@@ -1,0 +1,38 @@
+// Shared by the string tests: puts the manager's switches back and empties its caches around each
+// test, so tests see exact sizes and counters whatever ran before them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "kest/strings/string_manager.h"
+
+class StringManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    manager_ = static_cast<CVelStringMgr*>(GetVelStringManager());
+    Reset();
+  }
+  void TearDown() override { Reset(); }
+
+  static void Reset() {
+    gbStringCacheEnabled = false;
+    VelStringDisableCaching();
+    VelStringReleaseCachedMemory(true);
+    gStringRoundSize = 0;
+    gbFillMemOnFree = 0;
+    gbAllowSharedVelStrings = true;
+    gpHandleHeapFreeException = nullptr;
+  }
+
+  int64_t Bytes() const { return manager_->byte_total(); }
+  int32_t Blocks() const { return manager_->heap_block_count(); }
+  int32_t Live() const { return manager_->live_string_count(); }
+
+  static uint32_t CachedIn(int index) {
+    kest::StringCacheClassInfo info{};
+    kest::GetStringCacheClassInfo(index, info);
+    return info.count;
+  }
+
+  CVelStringMgr* manager_ = nullptr;
+};
