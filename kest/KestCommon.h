@@ -3,5 +3,6 @@
 
 #include "kest/kest_export.h"
 #include "kest/strings/string_manager.h"
+#include "kest/strings/utf8.h"
 #include "kest/strings/vel_string.h"
 #include "kest/util/crc.h"

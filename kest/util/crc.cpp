@@ -176,6 +176,11 @@ uint64_t Crc64WithKernel(CrcKernel kernel, const void* data, uint64_t length) no
   return ~KernelFor(kernel).crc64(~0ull, static_cast<const uint8_t*>(data), length);
 }
 
+uint32_t Crc32Update(uint32_t reg, const void* data, uint64_t length) noexcept {
+  if (length == 0) return reg;
+  return g_crc32.load(std::memory_order_relaxed)(reg, static_cast<const uint8_t*>(data), length);
+}
+
 uint64_t Crc64Update(uint64_t reg, const void* data, uint64_t length) noexcept {
   if (length == 0) return reg;
   return g_crc64.load(std::memory_order_relaxed)(reg, static_cast<const uint8_t*>(data), length);

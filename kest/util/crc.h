@@ -35,6 +35,10 @@ KEST_API CrcKernel ActiveCrcKernel() noexcept;
 KEST_API uint32_t Crc32WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept;
 KEST_API uint64_t Crc64WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept;
 
+// Continues a CRC-32 register over more bytes: start with ~0u, feed the pieces in order, and
+// complement the final register.
+KEST_API uint32_t Crc32Update(uint32_t reg, const void* data, uint64_t length) noexcept;
+
 // Continues a CRC-64/WE register over more bytes: start with ~0, feed the pieces in order, and
 // complement the final register. Lets a caller hash text it produces in pieces.
 KEST_API uint64_t Crc64Update(uint64_t reg, const void* data, uint64_t length) noexcept;

@@ -1,0 +1,233 @@
+// kestc: the library's command-line companion. It links against the shared library exactly as a
+// host module does, so every subcommand is also a check that the exported interface works.
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kest/KestCommon.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  const char* usage;
+  const char* summary;
+  int (*run)(int argc, char** argv);
+};
+
+std::string Narrow(const VelString& s) { return kest::ToUtf8(s.View()); }
+
+// Streams one file (or standard input for "-") through `update`; false when it cannot be read.
+template <typename Reg, typename Update>
+bool ChecksumStream(std::FILE* in, Reg& reg, uint64_t& bytes, Update update) {
+  std::vector<unsigned char> buffer(1 << 16);
+  for (;;) {
+    const size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
+    if (n == 0) break;
+    reg = update(reg, buffer.data(), n);
+    bytes += n;
+  }
+  return !std::ferror(in);
+}
+
+template <typename Reg, typename Update>
+int RunChecksum(int argc, char** argv, const char* format, Update update) {
+  std::vector<const char*> files(argv, argv + argc);
+  if (files.empty()) files.push_back("-");
+  int status = 0;
+  for (const char* name : files) {
+    const bool is_stdin = std::strcmp(name, "-") == 0;
+    std::FILE* in = is_stdin ? stdin : std::fopen(name, "rb");
+    if (in == nullptr) {
+      std::fprintf(stderr, "kestc: %s: cannot open\n", name);
+      status = 1;
+      continue;
+    }
+    Reg reg = static_cast<Reg>(~Reg{0});
+    uint64_t bytes = 0;
+    const bool ok = ChecksumStream(in, reg, bytes, update);
+    if (!is_stdin) std::fclose(in);
+    if (!ok) {
+      std::fprintf(stderr, "kestc: %s: read error\n", name);
+      status = 1;
+      continue;
+    }
+    // An empty input checksums to 0, as CRC32 and CRC64 define it.
+    const Reg crc = bytes == 0 ? Reg{0} : static_cast<Reg>(~reg);
+    std::printf(format, crc, bytes);
+    std::printf(is_stdin ? "\n" : " %s\n", name);
+  }
+  return status;
+}
+
+int RunCrc32(int argc, char** argv) {
+  return RunChecksum<uint32_t>(argc, argv, "%08" PRIx32 " %" PRIu64,
+                               [](uint32_t reg, const void* p, size_t n) {
+                                 return kest::Crc32Update(reg, p, n);
+                               });
+}
+
+int RunCrc64(int argc, char** argv) {
+  return RunChecksum<uint64_t>(argc, argv, "%016" PRIx64 " %" PRIu64,
+                               [](uint64_t reg, const void* p, size_t n) {
+                                 return kest::Crc64Update(reg, p, n);
+                               });
+}
+
+std::vector<VelString> ReadLines(std::FILE* in) {
+  std::string all;
+  char chunk[1 << 14];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof(chunk), in)) > 0;) all.append(chunk, n);
+  std::vector<VelString> lines;
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find('\n', start);
+    if (end == std::string::npos) end = all.size();
+    size_t stop = end;
+    if (stop > start && all[stop - 1] == '\r') --stop;
+    lines.push_back(kest::Utf8ToVelString(std::string_view(all).substr(start, stop - start)));
+    start = end + 1;
+  }
+  return lines;
+}
+
+int RunSort(int argc, char** argv) {
+  bool reverse = false;
+  bool unique = false;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-r") == 0) {
+      reverse = true;
+    } else if (std::strcmp(argv[i], "-u") == 0) {
+      unique = true;
+    } else {
+      std::fprintf(stderr, "kestc sort: unknown option %s\n", argv[i]);
+      return 2;
+    }
+  }
+  std::vector<VelString> lines = ReadLines(stdin);
+  std::stable_sort(lines.begin(), lines.end());
+  if (unique) {
+    // Equivalent lines (neither sorts before the other) collapse to the first.
+    lines.erase(std::unique(lines.begin(), lines.end(),
+                            [](const VelString& a, const VelString& b) { return !(a < b); }),
+                lines.end());
+  }
+  if (reverse) std::reverse(lines.begin(), lines.end());
+  for (const VelString& line : lines) std::printf("%s\n", Narrow(line).c_str());
+  return 0;
+}
+
+void Heading(const char* title) { std::printf("\n== %s ==\n", title); }
+
+int RunDemo(int, char**) {
+  std::printf("KestCommon %s: a tour on built-in sample data\n", "demo");
+
+  Heading("VelString: one pointer, shared blocks, copy on write");
+  VelString host(u"db-server-07");
+  VelString copy = host;
+  std::printf("  host = \"%s\"; copy = host\n", Narrow(host).c_str());
+  std::printf("  same characters? %s   block reference count: %d\n",
+              host.GetString() == copy.GetString() ? "yes" : "no", host.GetData()->nRefs);
+  copy += u".corp";
+  copy.MakeUpper();
+  std::printf("  after copy += \".corp\" and MakeUpper: host = \"%s\", copy = \"%s\"\n",
+              Narrow(host).c_str(), Narrow(copy).c_str());
+  VelString line(u"  cpu=93%;  disk=12%  ");
+  line.Trim();
+  line.Replace(u";  ", u", ");
+  std::printf("  Trim + Replace: \"%s\"  Find(\"disk\") = %d\n", Narrow(line).c_str(),
+              line.Find(u"disk"));
+
+  Heading("Logical order (operator<), against plain code-unit order");
+  const char16_t* samples[] = {u"server10", u"server9",    u"server1",     u"Server2",
+                               u"*Other",   u"v1.10.2",    u"v1.9.12",     u"007 agent",
+                               u"7 agent",  u"disk2-log1", u"disk10-log2", u"disk2-log10"};
+  std::vector<VelString> logical(std::begin(samples), std::end(samples));
+  std::vector<VelString> ordinal = logical;
+  std::sort(logical.begin(), logical.end());
+  std::sort(ordinal.begin(), ordinal.end(),
+            [](const VelString& a, const VelString& b) { return a.Compare(b) < 0; });
+  std::printf("  %-14s %s\n", "logical", "ordinal");
+  for (size_t i = 0; i < logical.size(); ++i) {
+    std::printf("  %-14s %s\n", Narrow(logical[i]).c_str(), Narrow(ordinal[i]).c_str());
+  }
+
+  Heading("Hashes (CRC-64 of the UTF-16 text)");
+  const VelString a(u"Agent-Alpha"), b(u"AGENT-alpha");
+  std::printf("  VelStringHash(\"%s\")                = %016" PRIx64 "\n", Narrow(a).c_str(),
+              VelStringHash()(a));
+  std::printf("  VelStringHash(\"%s\")                = %016" PRIx64 "\n", Narrow(b).c_str(),
+              VelStringHash()(b));
+  std::printf("  CaseInsensitiveVelStringHash, both   = %016" PRIx64 " / %016" PRIx64 "\n",
+              CaseInsensitiveVelStringHash()(a), CaseInsensitiveVelStringHash()(b));
+  std::printf("  CaseInsensitiveVelStringEqual        = %s\n",
+              CaseInsensitiveVelStringEqual()(a, b) ? "true" : "false");
+
+  Heading("Checksums");
+  const char digits[] = "123456789";
+  std::printf("  CRC32(\"123456789\") = %08" PRIx32 "  CRC64(\"123456789\") = %016" PRIx64 "\n",
+              CRC32(digits, 9), CRC64(digits, 9));
+  std::printf("  kernel for long inputs: %s\n", kest::CrcKernelName(kest::ActiveCrcKernel()));
+
+  Heading("String manager");
+  void* heap = nullptr;
+  int64_t bytes = 0;
+  int32_t blocks = 0, live = 0;
+  VelStringGetStringHeapInfo(heap, bytes, blocks, live);
+  std::printf("  at start:            %8" PRId64 " bytes in %6d heap blocks, %6d live strings\n",
+              bytes, blocks, live);
+  VelStringEnableCaching();
+  {
+    std::vector<VelString> many;
+    for (int i = 0; i < 10000; ++i) many.emplace_back(u"sample text for the caches");
+    VelStringGetStringHeapInfo(heap, bytes, blocks, live);
+    std::printf("  10,000 strings held: %8" PRId64 " bytes in %6d heap blocks, %6d live strings\n",
+                bytes, blocks, live);
+  }
+  VelStringGetStringHeapInfo(heap, bytes, blocks, live);
+  std::printf("  released to caches:  %8" PRId64 " bytes in %6d heap blocks, %6d live strings\n",
+              bytes, blocks, live);
+  VelStringReleaseCachedMemory(true);
+  VelStringGetStringHeapInfo(heap, bytes, blocks, live);
+  std::printf("  caches emptied:      %8" PRId64 " bytes in %6d heap blocks, %6d live strings\n",
+              bytes, blocks, live);
+  return 0;
+}
+
+int RunHelp(int, char**);
+
+const Command kCommands[] = {
+    {"demo", "kestc demo", "a short tour of what the library does, on built-in sample data",
+     RunDemo},
+    {"crc32", "kestc crc32 [FILE...]", "CRC-32 (zlib's), byte count and name of each file",
+     RunCrc32},
+    {"crc64", "kestc crc64 [FILE...]", "CRC-64/WE (VelString's hash), byte count and name",
+     RunCrc64},
+    {"sort", "kestc sort [-r] [-u]", "sorts standard input's UTF-8 lines in logical order",
+     RunSort},
+    {"help", "kestc help", "this list", RunHelp},
+};
+
+int RunHelp(int, char**) {
+  std::printf("usage: kestc COMMAND [ARGS]\n\n");
+  for (const Command& c : kCommands) std::printf("  %-26s %s\n", c.usage, c.summary);
+  std::printf("\nWith no FILE, or FILE \"-\", the checksum commands read standard input.\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    RunHelp(0, nullptr);
+    return 2;
+  }
+  for (const Command& c : kCommands) {
+    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+  }
+  std::fprintf(stderr, "kestc: unknown command \"%s\" (try kestc help)\n", argv[1]);
+  return 2;
+}
