@@ -35,10 +35,12 @@ bool ChecksumStream(std::FILE* in, Reg& reg, uint64_t& bytes, Update update) {
 
 template <typename Reg, typename Update>
 int RunChecksum(int argc, char** argv, const char* format, Update update) {
-  std::vector<const char*> files(argv, argv + argc);
-  if (files.empty()) files.push_back("-");
+  static const char* const kStdin[] = {"-"};
+  const char* const* files = argc > 0 ? argv : kStdin;
+  const int count = argc > 0 ? argc : 1;
   int status = 0;
-  for (const char* name : files) {
+  for (int i = 0; i < count; ++i) {
+    const char* name = files[i];
     const bool is_stdin = std::strcmp(name, "-") == 0;
     std::FILE* in = is_stdin ? stdin : std::fopen(name, "rb");
     if (in == nullptr) {

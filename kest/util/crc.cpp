@@ -75,39 +75,34 @@ uint64_t Crc64Slicing8(uint64_t reg, const uint8_t* p, size_t n) noexcept {
   return Crc64Bytewise(reg, p, n);
 }
 
+constinit const CrcKernelFns kBytewiseFns = MakeKernelFns<Crc32Bytewise, Crc64Bytewise>();
+constinit const CrcKernelFns kSlicing8Fns = MakeKernelFns<Crc32Slicing8, Crc64Slicing8>();
+
 }  // namespace kest::detail
 
 namespace kest {
 namespace {
 
-using Crc32Fn = uint32_t (*)(uint32_t, const uint8_t*, size_t) noexcept;
-using Crc64Fn = uint64_t (*)(uint64_t, const uint8_t*, size_t) noexcept;
+using detail::CrcKernelFns;
 
-struct Kernel {
-  Crc32Fn crc32;
-  Crc64Fn crc64;
-};
-
-Kernel KernelFor(CrcKernel kernel) {
+const CrcKernelFns& KernelFor(CrcKernel kernel) {
   switch (kernel) {
     case CrcKernel::kBytewise:
-      return {detail::Crc32Bytewise, detail::Crc64Bytewise};
+      return detail::kBytewiseFns;
 #if KEST_HAVE_X86_CRC
     case CrcKernel::kPclmul:
-      if (platform::GetCpuFeatures().pclmul) return {detail::Crc32Pclmul, detail::Crc64Pclmul};
+      if (platform::GetCpuFeatures().pclmul) return detail::kPclmulFns;
       break;
 #endif
 #if KEST_HAVE_X86_CRC512
     case CrcKernel::kVpclmul512:
-      if (platform::GetCpuFeatures().vpclmul512) {
-        return {detail::Crc32Vpclmul512, detail::Crc64Vpclmul512};
-      }
+      if (platform::GetCpuFeatures().vpclmul512) return detail::kVpclmul512Fns;
       break;
 #endif
     default:
       break;
   }
-  return {detail::Crc32Slicing8, detail::Crc64Slicing8};
+  return detail::kSlicing8Fns;
 }
 
 CrcKernel BestKernel() {
@@ -116,24 +111,27 @@ CrcKernel BestKernel() {
   return CrcKernel::kSlicing8;
 }
 
-// The first call through these pointers resolves the best kernel and installs it, so later calls
-// cost one relaxed load; racing first calls install the same pointers.
-uint32_t Crc32Resolve(uint32_t reg, const uint8_t* p, size_t n) noexcept;
-uint64_t Crc64Resolve(uint64_t reg, const uint8_t* p, size_t n) noexcept;
-constinit std::atomic<Crc32Fn> g_crc32{Crc32Resolve};
-constinit std::atomic<Crc64Fn> g_crc64{Crc64Resolve};
+// Until the first call the active kernel is a resolver that picks the best one, installs it and
+// forwards; afterwards every call costs one relaxed load and a jump. Racing first calls install the
+// same pointer.
+const CrcKernelFns* Resolve() noexcept;
+uint32_t ResolveUpdate32(uint32_t reg, const uint8_t* p, size_t n) noexcept {
+  return Resolve()->update32(reg, p, n);
+}
+uint64_t ResolveUpdate64(uint64_t reg, const uint8_t* p, size_t n) noexcept {
+  return Resolve()->update64(reg, p, n);
+}
+constinit const CrcKernelFns kResolverFns =
+    detail::MakeKernelFns<ResolveUpdate32, ResolveUpdate64>();
+constinit std::atomic<const CrcKernelFns*> g_kernel{&kResolverFns};
 
-uint32_t Crc32Resolve(uint32_t reg, const uint8_t* p, size_t n) noexcept {
-  const Crc32Fn fn = KernelFor(BestKernel()).crc32;
-  g_crc32.store(fn, std::memory_order_relaxed);
-  return fn(reg, p, n);
+const CrcKernelFns* Resolve() noexcept {
+  const CrcKernelFns* best = &KernelFor(BestKernel());
+  g_kernel.store(best, std::memory_order_relaxed);
+  return best;
 }
 
-uint64_t Crc64Resolve(uint64_t reg, const uint8_t* p, size_t n) noexcept {
-  const Crc64Fn fn = KernelFor(BestKernel()).crc64;
-  g_crc64.store(fn, std::memory_order_relaxed);
-  return fn(reg, p, n);
-}
+inline const CrcKernelFns& Active() { return *g_kernel.load(std::memory_order_relaxed); }
 
 }  // namespace
 
@@ -167,35 +165,25 @@ bool CrcKernelSupported(CrcKernel kernel) noexcept {
 CrcKernel ActiveCrcKernel() noexcept { return BestKernel(); }
 
 uint32_t Crc32WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept {
-  if (length == 0) return 0;
-  return ~KernelFor(kernel).crc32(~0u, static_cast<const uint8_t*>(data), length);
+  return KernelFor(kernel).crc32(data, length);
 }
 
 uint64_t Crc64WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept {
-  if (length == 0) return 0;
-  return ~KernelFor(kernel).crc64(~0ull, static_cast<const uint8_t*>(data), length);
+  return KernelFor(kernel).crc64(data, length);
 }
 
 uint32_t Crc32Update(uint32_t reg, const void* data, uint64_t length) noexcept {
   if (length == 0) return reg;
-  return g_crc32.load(std::memory_order_relaxed)(reg, static_cast<const uint8_t*>(data), length);
+  return Active().update32(reg, static_cast<const uint8_t*>(data), length);
 }
 
 uint64_t Crc64Update(uint64_t reg, const void* data, uint64_t length) noexcept {
   if (length == 0) return reg;
-  return g_crc64.load(std::memory_order_relaxed)(reg, static_cast<const uint8_t*>(data), length);
+  return Active().update64(reg, static_cast<const uint8_t*>(data), length);
 }
 
 }  // namespace kest
 
-uint32_t CRC32(const void* data, uint64_t length) noexcept {
-  if (length == 0) return 0;
-  return ~kest::g_crc32.load(std::memory_order_relaxed)(~0u, static_cast<const uint8_t*>(data),
-                                                         length);
-}
+uint32_t CRC32(const void* data, uint64_t length) noexcept { return kest::Active().crc32(data, length); }
 
-uint64_t CRC64(const void* data, uint64_t length) noexcept {
-  if (length == 0) return 0;
-  return ~kest::g_crc64.load(std::memory_order_relaxed)(~0ull, static_cast<const uint8_t*>(data),
-                                                         length);
-}
+uint64_t CRC64(const void* data, uint64_t length) noexcept { return kest::Active().crc64(data, length); }

@@ -22,11 +22,34 @@ uint32_t Crc32Slicing8(uint32_t reg, const uint8_t* p, size_t n) noexcept;
 uint64_t Crc64Bytewise(uint64_t reg, const uint8_t* p, size_t n) noexcept;
 uint64_t Crc64Slicing8(uint64_t reg, const uint8_t* p, size_t n) noexcept;
 
-// Folding kernels (x86 only). Inputs shorter than their minimum go to the slicing kernel.
-uint32_t Crc32Pclmul(uint32_t reg, const uint8_t* p, size_t n) noexcept;
-uint64_t Crc64Pclmul(uint64_t reg, const uint8_t* p, size_t n) noexcept;
-uint32_t Crc32Vpclmul512(uint32_t reg, const uint8_t* p, size_t n) noexcept;
-uint64_t Crc64Vpclmul512(uint64_t reg, const uint8_t* p, size_t n) noexcept;
+// One implementation: register updates for streaming, and whole-buffer entry points (initial
+// register, final complement, 0 for an empty range) that CRC32/CRC64 jump to directly.
+struct CrcKernelFns {
+  uint32_t (*update32)(uint32_t reg, const uint8_t* p, size_t n) noexcept;
+  uint64_t (*update64)(uint64_t reg, const uint8_t* p, size_t n) noexcept;
+  uint32_t (*crc32)(const void* data, uint64_t length) noexcept;
+  uint64_t (*crc64)(const void* data, uint64_t length) noexcept;
+};
+
+template <uint32_t (*Update32)(uint32_t, const uint8_t*, size_t) noexcept,
+          uint64_t (*Update64)(uint64_t, const uint8_t*, size_t) noexcept>
+constexpr CrcKernelFns MakeKernelFns() {
+  return {Update32, Update64,
+          [](const void* data, uint64_t length) noexcept -> uint32_t {
+            if (length == 0) return 0;
+            return ~Update32(~0u, static_cast<const uint8_t*>(data), static_cast<size_t>(length));
+          },
+          [](const void* data, uint64_t length) noexcept -> uint64_t {
+            if (length == 0) return 0;
+            return ~Update64(~0ull, static_cast<const uint8_t*>(data), static_cast<size_t>(length));
+          }};
+}
+
+extern const CrcKernelFns kBytewiseFns;
+extern const CrcKernelFns kSlicing8Fns;
+// Folding kernels (x86 only); short inputs inside them go to slicing.
+extern const CrcKernelFns kPclmulFns;
+extern const CrcKernelFns kVpclmul512Fns;
 
 // x^e mod P for CRC-64/WE's polynomial, in normal (MSB-first) bit order.
 constexpr uint64_t Crc64XPow(unsigned e) {
@@ -63,6 +86,34 @@ constexpr FoldConstants Crc64Fold(unsigned bytes) {
 }
 constexpr FoldConstants Crc32Fold(unsigned bytes) {
   return {Crc32XPowReflected(8 * bytes + 63), Crc32XPowReflected(8 * bytes - 1)};
+}
+
+}  // namespace kest::detail
+
+namespace kest::detail {
+
+// floor(x^n / P) for P = x^degree + low (degree <= 64), low 64 bits of the quotient. Long division
+// over explicit coefficient arrays, evaluated at compile time.
+constexpr uint64_t PolyQuotientLow64(unsigned n, unsigned degree, uint64_t low) {
+  bool bits[200] = {};
+  bits[n] = true;
+  uint64_t quotient = 0;
+  for (unsigned i = n + 1; i-- > degree;) {
+    if (!bits[i]) continue;
+    if (i - degree < 64) quotient |= uint64_t{1} << (i - degree);
+    bits[i] = false;
+    for (unsigned k = 0; k < degree; ++k) {
+      if ((low >> k) & 1) bits[i - degree + k] = !bits[i - degree + k];
+    }
+  }
+  return quotient;
+}
+
+// x^e mod P for CRC-32's polynomial in normal bit order.
+constexpr uint64_t Crc32XPowNormal(unsigned e) {
+  uint32_t r = 1;
+  for (unsigned i = 0; i < e; ++i) r = (r << 1) ^ ((r >> 31) ? kCrc32PolyNormal : 0);
+  return r;
 }
 
 }  // namespace kest::detail
