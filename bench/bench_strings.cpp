@@ -1,1 +1,207 @@
+// VelString and its manager against what a C++ developer would otherwise use: std::u16string,
+// std::shared_ptr, malloc/free, ordinal comparison and std::hash.
+#include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bench_main.h"
+#include "kest/KestCommon.h"
+
+namespace {
+
+std::u16string Text(int length) {
+  std::u16string s(static_cast<size_t>(length), u'a');
+  for (int i = 0; i < length; ++i) s[static_cast<size_t>(i)] = static_cast<char16_t>(u'a' + i % 26);
+  return s;
+}
+
+void SetCaching(bool on) {
+  gbStringCacheEnabled = on;
+  if (on) {
+    VelStringEnableCaching();
+  } else {
+    VelStringDisableCaching();
+  }
+}
+
+// --- copies ---------------------------------------------------------------------------------
+
+void VelStringCopyShared(benchmark::State& state) {
+  const VelString source(Text(static_cast<int>(state.range(0))).c_str());
+  for (auto _ : state) {
+    VelString copy(source);
+    benchmark::DoNotOptimize(copy.GetString());
+  }
+}
+
+void U16StringCopy(benchmark::State& state) {
+  const std::u16string source = Text(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    std::u16string copy(source);
+    benchmark::DoNotOptimize(copy.data());
+  }
+}
+
+void SharedPtrCopy(benchmark::State& state) {
+  const auto source = std::make_shared<std::u16string>(Text(static_cast<int>(state.range(0))));
+  for (auto _ : state) {
+    std::shared_ptr<std::u16string> copy(source);
+    benchmark::DoNotOptimize(copy.get());
+  }
+}
+
+// --- building from text ---------------------------------------------------------------------
+
+void VelStringFromText(benchmark::State& state) {
+  SetCaching(state.range(1) != 0);
+  const std::u16string text = Text(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    VelString s(text.c_str(), static_cast<int>(text.size()));
+    benchmark::DoNotOptimize(s.GetString());
+  }
+  SetCaching(false);
+}
+
+void U16StringFromText(benchmark::State& state) {
+  const std::u16string text = Text(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    std::u16string s(text.c_str(), text.size());
+    benchmark::DoNotOptimize(s.data());
+  }
+}
+
+// --- the manager ------------------------------------------------------------------------------
+
+void ManagerAllocateFree(benchmark::State& state) {
+  if (state.thread_index() == 0) SetCaching(state.range(1) != 0);
+  IAtlStringMgr* manager = GetVelStringManager();
+  const int chars = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    CVelStringData* block = manager->Allocate(chars, 2);
+    benchmark::DoNotOptimize(block);
+    manager->Free(block);
+  }
+  if (state.thread_index() == 0) SetCaching(false);
+}
+
+void MallocFree(benchmark::State& state) {
+  const size_t bytes = static_cast<size_t>(state.range(0)) * 2 + 26;  // same bytes as a block
+  for (auto _ : state) {
+    void* p = std::malloc(bytes);
+    benchmark::DoNotOptimize(p);
+    std::free(p);
+  }
+}
+
+// --- ordering and hashing ---------------------------------------------------------------------
+
+const std::vector<std::u16string>& Names() {
+  static const std::vector<std::u16string> names = [] {
+    std::vector<std::u16string> v;
+    const char16_t* stems[] = {u"server", u"Server", u"disk", u"log-", u"v1.", u"backup_2026-"};
+    for (int i = 0; i < 64; ++i) {
+      const std::string digits = std::to_string(i * 37 % 1000);
+      const std::u16string number(digits.begin(), digits.end());
+      v.push_back(stems[i % 6] + number + ((i % 3 == 0) ? u".txt" : (i % 3 == 1 ? u"-node" : u"")));
+    }
+    return v;
+  }();
+  return names;
+}
+
+template <typename Compare>
+void CompareNames(benchmark::State& state, Compare compare) {
+  const auto& names = Names();
+  std::vector<VelString> keys(names.begin(), names.end());
+  size_t i = 0;
+  for (auto _ : state) {
+    const VelString& a = keys[i % keys.size()];
+    const VelString& b = keys[(i * 7 + 3) % keys.size()];
+    benchmark::DoNotOptimize(compare(a, b));
+    ++i;
+  }
+}
+
+void LogicalCompare(benchmark::State& state) {
+  CompareNames(state, [](const VelString& a, const VelString& b) {
+    return VelStrCmpLogicalCase(a.GetString(), b.GetString());
+  });
+}
+
+void LogicalLess(benchmark::State& state) {
+  CompareNames(state, [](const VelString& a, const VelString& b) { return a < b; });
+}
+
+void OrdinalCompare(benchmark::State& state) {
+  CompareNames(state, [](const VelString& a, const VelString& b) { return a.View().compare(b.View()); });
+}
+
+void VelStringHashBench(benchmark::State& state) {
+  const VelString s(Text(static_cast<int>(state.range(0))).c_str());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(s.GetString());
+    benchmark::DoNotOptimize(VelStringHash()(s));
+  }
+}
+
+void StdHash(benchmark::State& state) {
+  const std::u16string s = Text(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(s.data());
+    benchmark::DoNotOptimize(std::hash<std::u16string_view>()(s));
+  }
+}
+
+struct Registrar {
+  Registrar() {
+    using kest::bench::AddRatio;
+    for (int n : {10, 100}) {
+      const std::string a = "/" + std::to_string(n);
+      benchmark::RegisterBenchmark("VelStringCopyShared", VelStringCopyShared)->Arg(n);
+      benchmark::RegisterBenchmark("U16StringCopy", U16StringCopy)->Arg(n);
+      benchmark::RegisterBenchmark("SharedPtrCopy", SharedPtrCopy)->Arg(n);
+      benchmark::RegisterBenchmark("VelStringFromText", VelStringFromText)->Args({n, 0})->Args({n, 1});
+      benchmark::RegisterBenchmark("U16StringFromText", U16StringFromText)->Arg(n);
+      benchmark::RegisterBenchmark("VelStringHash", VelStringHashBench)->Arg(n);
+      benchmark::RegisterBenchmark("StdHashU16", StdHash)->Arg(n);
+      AddRatio("shared VelString copy+destroy / std::shared_ptr copy+destroy (" + std::to_string(n) + ")",
+               "VelStringCopyShared" + a, "SharedPtrCopy" + a);
+      AddRatio("shared VelString copy / std::u16string copy (" + std::to_string(n) + " chars)",
+               "VelStringCopyShared" + a, "U16StringCopy" + a);
+      AddRatio("VelString from text, caching off / std::u16string (" + std::to_string(n) + ")",
+               "VelStringFromText" + a + "/0", "U16StringFromText" + a);
+      AddRatio("VelString from text, caching on / std::u16string (" + std::to_string(n) + ")",
+               "VelStringFromText" + a + "/1", "U16StringFromText" + a);
+      AddRatio("VelStringHash / std::hash<u16string_view> (" + std::to_string(n) + " chars)",
+               "VelStringHash" + a, "StdHashU16" + a);
+    }
+    for (int n : {10, 100, 1000}) {
+      for (int threads : {1, 2}) {
+        const std::string t = "/threads:" + std::to_string(threads);
+        const std::string a = "/" + std::to_string(n);
+        benchmark::RegisterBenchmark("ManagerAllocateFree", ManagerAllocateFree)
+            ->Args({n, 0})->Args({n, 1})->Threads(threads)->UseRealTime();
+        benchmark::RegisterBenchmark("MallocFree", MallocFree)->Arg(n)->Threads(threads)->UseRealTime();
+        AddRatio("Allocate+Free " + std::to_string(n) + " chars, caching on / malloc+free, " +
+                     std::to_string(threads) + " thread(s)",
+                 "ManagerAllocateFree" + a + "/1/real_time" + t, "MallocFree" + a + "/real_time" + t);
+        AddRatio("Allocate+Free " + std::to_string(n) + " chars, caching off / malloc+free, " +
+                     std::to_string(threads) + " thread(s)",
+                 "ManagerAllocateFree" + a + "/0/real_time" + t, "MallocFree" + a + "/real_time" + t);
+      }
+    }
+    benchmark::RegisterBenchmark("LogicalCompare", LogicalCompare);
+    benchmark::RegisterBenchmark("LogicalLess", LogicalLess);
+    benchmark::RegisterBenchmark("OrdinalCompare", OrdinalCompare);
+    AddRatio("VelStrCmpLogicalCase / ordinal compare (file and version names)", "LogicalCompare",
+             "OrdinalCompare");
+    AddRatio("operator< / ordinal compare", "LogicalLess", "OrdinalCompare");
+  }
+} registrar;
+
+}  // namespace
