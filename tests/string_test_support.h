@@ -28,7 +28,13 @@ class StringManagerTest : public ::testing::Test {
   int32_t Blocks() const { return manager_->heap_block_count(); }
   int32_t Live() const { return manager_->live_string_count(); }
 
+  // Blocks cached for class `index`: on its stack plus in this thread's magazine.
   static uint32_t CachedIn(int index) {
+    kest::StringCacheClassInfo info{};
+    kest::GetStringCacheClassInfo(index, info);
+    return info.count + info.thread_count;
+  }
+  static uint32_t OnStack(int index) {
     kest::StringCacheClassInfo info{};
     kest::GetStringCacheClassInfo(index, info);
     return info.count;

@@ -6,6 +6,7 @@
 
 #include "kest/platform/heap.h"
 #include "kest/platform/lock.h"
+#include "kest/platform/thread_slot.h"
 
 IAtlStringMgr* gVelStringManager2 = nullptr;
 uint32_t gStringRoundSize = 0;
@@ -32,6 +33,37 @@ constexpr CacheClass kStringCacheClasses[kest::kStringCacheClassCount] = {
 };
 constexpr uint32_t kLargestLimit = 10000;
 
+// Class of a block size, found in one step: entry (size + 15) / 16 holds the first class whose
+// block size is at least `size` (every class size is a multiple of 16). The table replaces the
+// linear scan over the eleven classes, whose sizes live 80 KB apart in the cache array.
+constexpr int kNoClass = -1;
+struct ClassIndex {
+  int8_t by_sixteenth[2048 / 16 + 1];
+};
+constexpr ClassIndex BuildClassIndex() {
+  ClassIndex index{};
+  for (uint32_t i = 0; i <= 2048 / 16; ++i) {
+    index.by_sixteenth[i] = kNoClass;
+    for (int c = 0; c < kest::kStringCacheClassCount; ++c) {
+      if (kStringCacheClasses[c].block_size >= i * 16) {
+        index.by_sixteenth[i] = static_cast<int8_t>(c);
+        break;
+      }
+    }
+  }
+  return index;
+}
+constexpr ClassIndex kClassIndex = BuildClassIndex();
+
+// The first class at least `size` bytes large (size <= 2048).
+inline int ClassAtLeast(uint64_t size) { return kClassIndex.by_sixteenth[(size + 15) / 16]; }
+// The class exactly `size` bytes large, or kNoClass.
+inline int ClassExactly(uint32_t size) {
+  if (size % 16 != 0) return kNoClass;
+  const int cls = kClassIndex.by_sixteenth[size / 16];
+  return cls != kNoClass && kStringCacheClasses[cls].block_size == size ? cls : kNoClass;
+}
+
 // One size class's cache of free blocks, used as a stack. Lives in static storage so that turning
 // caching on allocates nothing; the lock is constructed when the manager is created.
 struct StringBlockCache {
@@ -52,13 +84,14 @@ std::atomic<uint32_t> g_cache_limit{0};
 
 class CacheGuard {
  public:
-  explicit CacheGuard(StringBlockCache& cache) : cache_(cache) { cache_.lock().Acquire(); }
-  ~CacheGuard() { cache_.lock().Release(); }
+  explicit CacheGuard(platform::SpinningLock& lock) : lock_(lock) { lock_.Acquire(); }
+  explicit CacheGuard(StringBlockCache& cache) : CacheGuard(cache.lock()) {}
+  ~CacheGuard() { lock_.Release(); }
   CacheGuard(const CacheGuard&) = delete;
   CacheGuard& operator=(const CacheGuard&) = delete;
 
  private:
-  StringBlockCache& cache_;
+  platform::SpinningLock& lock_;
 };
 
 inline void TurnCachingOnIfWanted() {
@@ -77,6 +110,45 @@ inline T AtomicLoad(const T& target) {
   return std::atomic_ref<T>(const_cast<T&>(target)).load(std::memory_order_relaxed);
 }
 
+// Per-thread magazines in front of the class stacks. While caching is on, a thread keeps up to
+// kMagazineSize free blocks of each class for itself and takes or gives them without any lock or
+// atomic read-modify-write; it goes to its class stack (under the class lock) kMagazineMove blocks
+// at a time. The live string count is kept per thread the same way and summed when read.
+constexpr int kMagazineSize = 16;
+constexpr int kMagazineMove = 8;
+
+}  // namespace
+
+struct ThreadMagazines {
+  std::atomic<int64_t> live{0};  // allocations minus frees on this thread; only it writes
+  uint32_t epoch = 0;            // release generation whose request this thread has honoured
+  uint8_t count[kest::kStringCacheClassCount] = {};
+  void* blocks[kest::kStringCacheClassCount][kMagazineSize];
+  ThreadMagazines* prev = nullptr;
+  ThreadMagazines* next = nullptr;
+};
+
+namespace {
+
+// Left in the thread slot once a thread's magazines are gone, so that strings freed later on the
+// ending thread take the shared path instead of making new magazines.
+void* const kThreadEnded = reinterpret_cast<void*>(uintptr_t{1});
+
+// Every thread's magazines, so that the live string count can be summed. Built with the caches.
+alignas(platform::SpinningLock) unsigned char g_registry_lock_storage[sizeof(platform::SpinningLock)];
+ThreadMagazines* g_threads = nullptr;
+// Raised by VelStringReleaseCachedMemory(true): each thread then gives its magazines back to the
+// heap at its next allocation or free.
+std::atomic<uint32_t> g_release_epoch{0};
+
+platform::SpinningLock& RegistryLock() {
+  return *std::launder(reinterpret_cast<platform::SpinningLock*>(g_registry_lock_storage));
+}
+
+inline void AddLocal(std::atomic<int64_t>& counter, int64_t amount) {
+  counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 struct StringManagerFactory {
@@ -88,6 +160,7 @@ struct StringManagerFactory {
       cache.limit = kStringCacheClasses[i].limit;
       cache.count = 0;
     }
+    new (g_registry_lock_storage) platform::SpinningLock(platform::kLockSpinCount);
     auto* manager = new (std::nothrow) CVelStringMgr();
     if (manager == nullptr) std::abort();  // nothing in the process can work without strings
     TurnCachingOnIfWanted();
@@ -117,12 +190,114 @@ CVelStringMgr::~CVelStringMgr() {
 
 int64_t CVelStringMgr::byte_total() const noexcept { return AtomicLoad(byte_total_); }
 int32_t CVelStringMgr::heap_block_count() const noexcept { return AtomicLoad(heap_block_count_); }
-int32_t CVelStringMgr::live_string_count() const noexcept { return AtomicLoad(live_string_count_); }
+
+int32_t CVelStringMgr::live_string_count() const noexcept {
+  kest::detail::CacheGuard guard(kest::detail::RegistryLock());
+  int64_t live = AtomicLoad(live_string_count_);
+  for (auto* m = kest::detail::g_threads; m != nullptr; m = m->next) {
+    live += m->live.load(std::memory_order_relaxed);
+  }
+  return static_cast<int32_t>(live);
+}
+
+kest::detail::ThreadMagazines* CVelStringMgr::Magazines() noexcept {
+  void* value = kest::platform::GetLibraryThreadValue();
+  if (value == kest::detail::kThreadEnded) return nullptr;
+  if (value != nullptr) return static_cast<kest::detail::ThreadMagazines*>(value);
+  return MakeMagazines();
+}
+
+kest::detail::ThreadMagazines* CVelStringMgr::MakeMagazines() noexcept {
+  using kest::detail::ThreadMagazines;
+  auto* m = new (std::nothrow) ThreadMagazines;
+  if (m == nullptr) return nullptr;
+  m->epoch = kest::detail::g_release_epoch.load(std::memory_order_relaxed);
+  {
+    kest::detail::CacheGuard guard(kest::detail::RegistryLock());
+    m->next = kest::detail::g_threads;
+    if (m->next != nullptr) m->next->prev = m;
+    kest::detail::g_threads = m;
+  }
+  if (!kest::platform::SetLibraryThreadValue(m, &CVelStringMgr::OnThreadExit)) {
+    OnThreadExit(m);
+    return nullptr;
+  }
+  return m;
+}
+
+void CVelStringMgr::OnThreadExit(void* value) {
+  if (value == nullptr || value == kest::detail::kThreadEnded) return;
+  auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
+  auto* manager = static_cast<CVelStringMgr*>(GetVelStringManager());
+  for (int cls = 0; cls < kest::kStringCacheClassCount; ++cls) {
+    manager->SpillMagazine(m, cls, 0, false);
+  }
+  {
+    kest::detail::CacheGuard guard(kest::detail::RegistryLock());
+    AtomicAdd<int32_t>(manager->live_string_count_,
+                       static_cast<int32_t>(m->live.load(std::memory_order_relaxed)));
+    if (m->prev != nullptr) m->prev->next = m->next;
+    if (m->next != nullptr) m->next->prev = m->prev;
+    if (kest::detail::g_threads == m) kest::detail::g_threads = m->next;
+  }
+  kest::platform::ReplaceLibraryThreadValue(kest::detail::kThreadEnded);
+  delete m;
+}
+
+void CVelStringMgr::SpillMagazine(kest::detail::ThreadMagazines* m, int cls, int keep,
+                                  bool to_heap) noexcept {
+  const int count = m->count[cls];
+  if (count <= keep) return;
+  const int moving = count - keep;
+  kest::detail::StringBlockCache& cache = g_caches[cls];
+  int i = 0;
+  if (!to_heap) {
+    kest::detail::CacheGuard guard(cache);
+    for (; i < moving && cache.count < cache.limit; ++i) {
+      cache.stack[cache.count++] = m->blocks[cls][i];
+    }
+  }
+  for (; i < moving; ++i) ReturnToHeap(m->blocks[cls][i], cache.block_size);
+  std::memmove(&m->blocks[cls][0], &m->blocks[cls][moving], sizeof(void*) * keep);
+  m->count[cls] = static_cast<uint8_t>(keep);
+}
+
+void CVelStringMgr::SyncWithRelease(kest::detail::ThreadMagazines* m) noexcept {
+  const uint32_t epoch = kest::detail::g_release_epoch.load(std::memory_order_relaxed);
+  if (m->epoch == epoch) return;
+  m->epoch = epoch;
+  for (int cls = 0; cls < kest::kStringCacheClassCount; ++cls) SpillMagazine(m, cls, 0, true);
+}
 
 CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
   kest::detail::TurnCachingOnIfWanted();
   if (nChars < 0 || nCharSize != 2) return nullptr;
+  // Fast path: no rounding, a cached size, and a block waiting in this thread's magazine.
+  if (gStringRoundSize <= 1 && nChars <= 1011 && g_cache_limit.load(std::memory_order_relaxed) != 0) {
+    void* value = kest::platform::GetLibraryThreadValue();
+    if (value != nullptr && value != kest::detail::kThreadEnded) {
+      auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
+      const int cls = kest::detail::ClassAtLeast(static_cast<uint64_t>(nChars) * 2 + 2 + kHeaderBytes);
+      if (m->count[cls] != 0 &&
+          m->epoch == kest::detail::g_release_epoch.load(std::memory_order_relaxed)) {
+        auto* data = static_cast<CVelStringData*>(m->blocks[cls][--m->count[cls]]);
+        const uint32_t size = kest::detail::kStringCacheClasses[cls].block_size;
+        data->pStringMgr = this;
+        data->nRefs = gbAllowSharedVelStrings ? 1 : -1;
+        data->nAllocLength = static_cast<int>((size - kHeaderBytes) / 2 - 1);
+        data->nDataLength = 0;
+        data->nReserved = 0;
+        if (gbFillMemOnFree != 0) std::memset(data->data(), 0xFA, size - kHeaderBytes);
+        data->data()[0] = 0;
+        kest::detail::AddLocal(m->live, 1);
+        return data;
+      }
+    }
+  }
+  return AllocateSlow(nChars);
+}
 
+CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
   uint32_t round = gStringRoundSize;
   if (round > 256) {
     gStringRoundSize = 256;
@@ -136,18 +311,35 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
   int capacity = static_cast<int>((size - kHeaderBytes) / 2 - 1);
   size = kHeaderBytes + (static_cast<uint64_t>(capacity) + 1) * 2;
 
+  kest::detail::ThreadMagazines* m = Magazines();
   void* block = nullptr;
-  if (size <= g_cache_limit.load(std::memory_order_relaxed)) {
-    for (auto& cache : g_caches) {
-      if (cache.block_size < size) continue;
-      size = cache.block_size;
-      capacity = static_cast<int>((size - kHeaderBytes) / 2 - 1);
+  const int cls = size <= g_cache_limit.load(std::memory_order_relaxed)
+                      ? kest::detail::ClassAtLeast(size)
+                      : kest::detail::kNoClass;
+  if (cls != kest::detail::kNoClass) {
+    kest::detail::StringBlockCache& cache = g_caches[cls];
+    size = kest::detail::kStringCacheClasses[cls].block_size;
+    capacity = static_cast<int>((size - kHeaderBytes) / 2 - 1);
+    if (m != nullptr) {
+      SyncWithRelease(m);
+      if (m->count[cls] == 0) {
+        // Refill from the class stack, oldest first, so the stack's top comes out first.
+        kest::detail::CacheGuard guard(cache);
+        const int take = cache.count < kest::detail::kMagazineMove ? static_cast<int>(cache.count)
+                                                                   : kest::detail::kMagazineMove;
+        for (int i = take - 1; i >= 0; --i) {
+          m->blocks[cls][i] = cache.stack[--cache.count];
+          cache.stack[cache.count] = nullptr;
+        }
+        m->count[cls] = static_cast<uint8_t>(take);
+      }
+      if (m->count[cls] != 0) block = m->blocks[cls][--m->count[cls]];
+    } else {
       kest::detail::CacheGuard guard(cache);
       if (cache.count != 0) {
         block = cache.stack[--cache.count];
         cache.stack[cache.count] = nullptr;
       }
-      break;
     }
   }
   if (block == nullptr) {
@@ -165,26 +357,63 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
   data->nReserved = 0;
   if (gbFillMemOnFree != 0) std::memset(data->data(), 0xFA, size - kHeaderBytes);
   data->data()[0] = 0;
-  AtomicAdd<int32_t>(live_string_count_, 1);
+  if (m != nullptr) {
+    kest::detail::AddLocal(m->live, 1);
+  } else {
+    AtomicAdd<int32_t>(live_string_count_, 1);
+  }
   return data;
 }
 
 void CVelStringMgr::Free(CVelStringData* pData) noexcept {
   if (pData == nullptr || pData == &nil_.header) return;
+  // Fast path: a cached size with room in this thread's magazine.
+  if (gbFillMemOnFree == 0) {
+    void* value = kest::platform::GetLibraryThreadValue();
+    const uint32_t size = static_cast<uint32_t>((pData->nAllocLength + 1) * 2 + kHeaderBytes);
+    if (value != nullptr && value != kest::detail::kThreadEnded &&
+        size <= g_cache_limit.load(std::memory_order_relaxed)) {
+      auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
+      const int cls = kest::detail::ClassExactly(size);
+      if (cls != kest::detail::kNoClass && m->count[cls] < kest::detail::kMagazineSize &&
+          m->epoch == kest::detail::g_release_epoch.load(std::memory_order_relaxed)) {
+        m->blocks[cls][m->count[cls]++] = pData;
+        kest::detail::AddLocal(m->live, -1);
+        return;
+      }
+    }
+  }
+  FreeSlow(pData);
+}
+
+void CVelStringMgr::FreeSlow(CVelStringData* pData) noexcept {
   if (gbFillMemOnFree != 0) {
     std::memset(pData->data(), 0xEC, (static_cast<size_t>(pData->nAllocLength) + 1) * 2);
   }
-  AtomicAdd<int32_t>(live_string_count_, -1);
+  kest::detail::ThreadMagazines* m = Magazines();
+  if (m != nullptr) {
+    kest::detail::AddLocal(m->live, -1);
+  } else {
+    AtomicAdd<int32_t>(live_string_count_, -1);
+  }
   const uint32_t size = static_cast<uint32_t>((pData->nAllocLength + 1) * 2 + kHeaderBytes);
-  if (size <= g_cache_limit.load(std::memory_order_relaxed)) {
-    for (auto& cache : g_caches) {
-      if (cache.block_size != size) continue;
-      kest::detail::CacheGuard guard(cache);
-      if (cache.count < cache.limit) {
-        cache.stack[cache.count++] = pData;
-        return;
+  const int cls = size <= g_cache_limit.load(std::memory_order_relaxed)
+                      ? kest::detail::ClassExactly(size)
+                      : kest::detail::kNoClass;
+  if (cls != kest::detail::kNoClass) {
+    if (m != nullptr) {
+      SyncWithRelease(m);
+      if (m->count[cls] == kest::detail::kMagazineSize) {
+        SpillMagazine(m, cls, kest::detail::kMagazineSize - kest::detail::kMagazineMove, false);
       }
-      break;
+      m->blocks[cls][m->count[cls]++] = pData;
+      return;
+    }
+    kest::detail::StringBlockCache& cache = g_caches[cls];
+    kest::detail::CacheGuard guard(cache);
+    if (cache.count < cache.limit) {
+      cache.stack[cache.count++] = pData;
+      return;
     }
   }
   ReturnToHeap(pData, size);
@@ -218,6 +447,16 @@ CVelStringData* CVelStringMgr::GetNilString() noexcept {
 }
 
 void CVelStringMgr::ReleaseCachedBlocks(bool all) noexcept {
+  // The caller's own magazines go back to their stacks first, so the trim below sees them; the
+  // other threads give theirs back to the heap at their next allocation or free.
+  void* value = kest::platform::GetLibraryThreadValue();
+  if (value != nullptr && value != kest::detail::kThreadEnded) {
+    auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
+    for (int cls = 0; cls < kest::kStringCacheClassCount; ++cls) SpillMagazine(m, cls, 0, false);
+    if (all) m->epoch = kest::detail::g_release_epoch.fetch_add(1, std::memory_order_relaxed) + 1;
+  } else if (all) {
+    kest::detail::g_release_epoch.fetch_add(1, std::memory_order_relaxed);
+  }
   for (auto& cache : g_caches) {
     kest::detail::CacheGuard guard(cache);
     const uint32_t n = cache.count;
@@ -275,8 +514,13 @@ bool GetStringCacheClassInfo(int index, StringCacheClassInfo& info) noexcept {
   if (index < 0 || index >= kStringCacheClassCount) return false;
   TheManager();  // the class locks exist once the manager does
   detail::StringBlockCache& cache = g_caches[index];
+  uint32_t mine = 0;
+  void* value = platform::GetLibraryThreadValue();
+  if (value != nullptr && value != detail::kThreadEnded) {
+    mine = static_cast<detail::ThreadMagazines*>(value)->count[index];
+  }
   detail::CacheGuard guard(cache);
-  info = {cache.block_size, cache.limit, cache.count};
+  info = {cache.block_size, cache.limit, cache.count, mine};
   return true;
 }
 

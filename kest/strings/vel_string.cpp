@@ -29,7 +29,12 @@ inline void AddRef(CVelStringData* data) noexcept {
 }
 
 inline void ReleaseBlock(CVelStringData* data) noexcept {
-  if (std::atomic_ref<int>(data->nRefs).fetch_sub(1, std::memory_order_acq_rel) <= 1) {
+  std::atomic_ref<int> refs(data->nRefs);
+  // A count of 1 (or a locked block) means this string is the only holder: nobody else can raise
+  // the count, so the block can go without a locked instruction. The acquire pairs with the
+  // release of the other holders' decrements.
+  const int current = refs.load(std::memory_order_acquire);
+  if (current == 1 || current < 0 || refs.fetch_sub(1, std::memory_order_acq_rel) <= 1) {
     data->pStringMgr->Free(data);
   }
 }
@@ -64,7 +69,7 @@ VelString::VelString(IAtlStringMgr* manager) noexcept {
   Attach((manager != nullptr ? manager : DefaultManager())->GetNilString());
 }
 
-VelString::VelString(const VelString& other) {
+void VelString::CopyFrom(const VelString& other) {
   CVelStringData* source = other.GetData();
   IAtlStringMgr* manager = DefaultManager();
   if (RefCount(source) >= 0 && source->pStringMgr == manager) {
@@ -113,8 +118,6 @@ VelString::VelString(char16_t ch, int repeat) : VelString() {
   std::fill_n(buffer, repeat, ch);
   SetLength(repeat);
 }
-
-VelString::~VelString() { ReleaseBlock(GetData()); }
 
 VelString& VelString::operator=(const VelString& other) {
   if (other.m_pszData == m_pszData) return *this;

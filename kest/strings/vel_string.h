@@ -21,6 +21,7 @@
 // reads or writes outside the string for any argument.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -157,6 +158,7 @@ class KEST_API VelString {
 
  private:
   static IAtlStringMgr* DefaultManager() noexcept;
+  void CopyFrom(const VelString& other);
   void Attach(CVelStringData* data) noexcept { m_pszData = data->data(); }
   // A block of this string's own with room for `length` characters, keeping the first
   // min(current length, length) characters.
@@ -169,6 +171,36 @@ class KEST_API VelString {
 };
 
 static_assert(sizeof(VelString) == sizeof(void*), "a VelString is one pointer");
+
+// Copy and destruction are inline: a shared copy is one atomic increment and its destruction one
+// atomic decrement, with no call into the library unless a block must be made or freed.
+inline VelString::VelString(const VelString& other) {
+  CVelStringData* source = other.GetData();
+  IAtlStringMgr* manager =
+      std::atomic_ref<IAtlStringMgr*>(gVelStringManager2).load(std::memory_order_acquire);
+  if (manager != nullptr && source->pStringMgr == manager) {
+    std::atomic_ref<int> refs(source->nRefs);
+    if (refs.fetch_add(1, std::memory_order_relaxed) >= 0) {
+      m_pszData = other.m_pszData;
+      return;
+    }
+    // A locked block is never shared: take the increment back and copy the characters. Nobody
+    // else can see the brief change, since only `other` holds a locked block.
+    refs.fetch_sub(1, std::memory_order_relaxed);
+  }
+  CopyFrom(other);
+}
+
+inline VelString::~VelString() {
+  CVelStringData* data = GetData();
+  std::atomic_ref<int> refs(data->nRefs);
+  // A count of 1 (or a locked block) means this string is the only holder, so the block goes
+  // without a locked instruction; the acquire pairs with other holders' release decrements.
+  const int current = refs.load(std::memory_order_acquire);
+  if (current == 1 || current < 0 || refs.fetch_sub(1, std::memory_order_acq_rel) <= 1) {
+    data->pStringMgr->Free(data);
+  }
+}
 
 KEST_API VelString operator+(const VelString& a, const VelString& b);
 KEST_API VelString operator+(const VelString& a, const char16_t* b);
