@@ -1,1 +1,37 @@
-# placeholder
+# Installs the library, its public headers, a CMake package (find_package(KestCommon CONFIG)) and a
+# pkg-config file.
+include(CMakePackageConfigHelpers)
+
+set(KEST_PUBLIC_HEADERS
+  kest/KestCommon.h
+  kest/kest_export.h
+  kest/platform/heap.h
+  kest/platform/lock.h
+  kest/platform/text.h
+  kest/strings/string_manager.h
+  kest/strings/utf8.h
+  kest/strings/vel_string.h
+  kest/util/crc.h
+)
+foreach(header IN LISTS KEST_PUBLIC_HEADERS)
+  get_filename_component(dir ${header} DIRECTORY)
+  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir})
+endforeach()
+
+install(TARGETS KestCommon EXPORT KestCommonTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+set(KEST_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KestCommon)
+install(EXPORT KestCommonTargets NAMESPACE KestCommon:: DESTINATION ${KEST_CMAKE_DIR})
+configure_package_config_file(cmake/KestCommonConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/KestCommonConfig.cmake INSTALL_DESTINATION ${KEST_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/KestCommonConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/KestCommonConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/KestCommonConfigVersion.cmake
+        DESTINATION ${KEST_CMAKE_DIR})
+
+configure_file(cmake/KestCommon.pc.in ${CMAKE_CURRENT_BINARY_DIR}/KestCommon.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/KestCommon.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
