@@ -62,6 +62,8 @@ cmd_test() {
   WINESERVER=/usr/lib/wine/wineserver64
   [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
   trap '"$WINESERVER" -k >/dev/null 2>&1 || true' EXIT
+  # A server left over from an earlier prefix at the same path would serve stale state.
+  "$WINESERVER" -k >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     step "preparing the Wine prefix"
     /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
