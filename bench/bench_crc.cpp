@@ -78,7 +78,8 @@ struct Registrar {
       benchmark::RegisterBenchmark(Name("CRC32", "kest", size).c_str(), [](benchmark::State& s) {
         Run(s, [](const unsigned char* p, size_t n) { return CRC32(p, n); });
       })->Arg(size);
-      benchmark::RegisterBenchmark(Name("CRC32", "slicing8", size).c_str(), [](benchmark::State& s) {
+      benchmark::RegisterBenchmark(Name("CRC32", "slicing8", size).c_str(), [](benchmark::State&
+                                                                                   s) {
         Run(s, [](const unsigned char* p, size_t n) {
           return kest::Crc32WithKernel(kest::CrcKernel::kSlicing8, p, n);
         });
@@ -97,7 +98,8 @@ struct Registrar {
       benchmark::RegisterBenchmark(Name("CRC64", "kest", size).c_str(), [](benchmark::State& s) {
         Run(s, [](const unsigned char* p, size_t n) { return CRC64(p, n); });
       })->Arg(size);
-      benchmark::RegisterBenchmark(Name("CRC64", "slicing8", size).c_str(), [](benchmark::State& s) {
+      benchmark::RegisterBenchmark(Name("CRC64", "slicing8", size).c_str(), [](benchmark::State&
+                                                                                   s) {
         Run(s, [](const unsigned char* p, size_t n) {
           return kest::Crc64WithKernel(kest::CrcKernel::kSlicing8, p, n);
         });

@@ -138,7 +138,8 @@ void LogicalLess(benchmark::State& state) {
 }
 
 void OrdinalCompare(benchmark::State& state) {
-  CompareNames(state, [](const VelString& a, const VelString& b) { return a.View().compare(b.View()); });
+  CompareNames(state,
+               [](const VelString& a, const VelString& b) { return a.View().compare(b.View()); });
 }
 
 void VelStringHashBench(benchmark::State& state) {
@@ -165,11 +166,14 @@ struct Registrar {
       benchmark::RegisterBenchmark("VelStringCopyShared", VelStringCopyShared)->Arg(n);
       benchmark::RegisterBenchmark("U16StringCopy", U16StringCopy)->Arg(n);
       benchmark::RegisterBenchmark("SharedPtrCopy", SharedPtrCopy)->Arg(n);
-      benchmark::RegisterBenchmark("VelStringFromText", VelStringFromText)->Args({n, 0})->Args({n, 1});
+      benchmark::RegisterBenchmark("VelStringFromText", VelStringFromText)
+          ->Args({n, 0})
+          ->Args({n, 1});
       benchmark::RegisterBenchmark("U16StringFromText", U16StringFromText)->Arg(n);
       benchmark::RegisterBenchmark("VelStringHash", VelStringHashBench)->Arg(n);
       benchmark::RegisterBenchmark("StdHashU16", StdHash)->Arg(n);
-      AddRatio("shared VelString copy+destroy / std::shared_ptr copy+destroy (" + std::to_string(n) + ")",
+      AddRatio("shared VelString copy+destroy / std::shared_ptr copy+destroy (" +
+                   std::to_string(n) + ")",
                "VelStringCopyShared" + a, "SharedPtrCopy" + a);
       AddRatio("shared VelString copy / std::u16string copy (" + std::to_string(n) + " chars)",
                "VelStringCopyShared" + a, "U16StringCopy" + a);
@@ -185,14 +189,22 @@ struct Registrar {
         const std::string t = "/threads:" + std::to_string(threads);
         const std::string a = "/" + std::to_string(n);
         benchmark::RegisterBenchmark("ManagerAllocateFree", ManagerAllocateFree)
-            ->Args({n, 0})->Args({n, 1})->Threads(threads)->UseRealTime();
-        benchmark::RegisterBenchmark("MallocFree", MallocFree)->Arg(n)->Threads(threads)->UseRealTime();
+            ->Args({n, 0})
+            ->Args({n, 1})
+            ->Threads(threads)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark("MallocFree", MallocFree)
+            ->Arg(n)
+            ->Threads(threads)
+            ->UseRealTime();
         AddRatio("Allocate+Free " + std::to_string(n) + " chars, caching on / malloc+free, " +
                      std::to_string(threads) + " thread(s)",
-                 "ManagerAllocateFree" + a + "/1/real_time" + t, "MallocFree" + a + "/real_time" + t);
+                 "ManagerAllocateFree" + a + "/1/real_time" + t,
+                 "MallocFree" + a + "/real_time" + t);
         AddRatio("Allocate+Free " + std::to_string(n) + " chars, caching off / malloc+free, " +
                      std::to_string(threads) + " thread(s)",
-                 "ManagerAllocateFree" + a + "/0/real_time" + t, "MallocFree" + a + "/real_time" + t);
+                 "ManagerAllocateFree" + a + "/0/real_time" + t,
+                 "MallocFree" + a + "/real_time" + t);
       }
     }
     benchmark::RegisterBenchmark("LogicalCompare", LogicalCompare);

@@ -1,8 +1,8 @@
 // Export and visibility control for every public declaration of the library.
 //
-// KEST_API marks what a host module may call or read. The library is built with hidden visibility on
-// ELF platforms, so anything without KEST_API stays private to the shared object; on Windows the same
-// macro expands to dllexport while building the DLL and dllimport for its users. Define
+// KEST_API marks what a host module may call or read. The library is built with hidden visibility
+// on ELF platforms, so anything without KEST_API stays private to the shared object; on Windows the
+// same macro expands to dllexport while building the DLL and dllimport for its users. Define
 // KEST_STATIC when building or consuming a static archive.
 #pragma once
 

@@ -45,8 +45,8 @@ TEST(PlatformLock, CountsStayExactUnderContention) {
 }
 
 std::u16string Widen(const std::string& narrow) {
-  const int n = kest::platform::NarrowToUtf16(narrow.data(), static_cast<int>(narrow.size()),
-                                              nullptr, 0);
+  const int n =
+      kest::platform::NarrowToUtf16(narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
   std::u16string out(static_cast<size_t>(n), u'\0');
   kest::platform::NarrowToUtf16(narrow.data(), static_cast<int>(narrow.size()), out.data(), n);
   return out;

@@ -16,10 +16,10 @@ TEST(Utf8, DecodesAndRepairs) {
   EXPECT_EQ(Widen("\xE2\x82\xAC"), u"\u20AC");
   EXPECT_EQ(Widen("\xF0\x9F\x98\x80"), u"\xD83D\xDE00");
   EXPECT_EQ(Widen("a\xFFz"), u"a\uFFFDz");
-  EXPECT_EQ(Widen("\xC3"), u"\uFFFD");                                 // truncated
-  EXPECT_EQ(Widen("\xE2\x82z"), u"\uFFFD\uFFFDz");                     // truncated mid-text
-  EXPECT_EQ(Widen("\xC0\xAF"), u"\uFFFD\uFFFD");                       // overlong
-  EXPECT_EQ(Widen("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");             // surrogate
+  EXPECT_EQ(Widen("\xC3"), u"\uFFFD");                                // truncated
+  EXPECT_EQ(Widen("\xE2\x82z"), u"\uFFFD\uFFFDz");                    // truncated mid-text
+  EXPECT_EQ(Widen("\xC0\xAF"), u"\uFFFD\uFFFD");                      // overlong
+  EXPECT_EQ(Widen("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");            // surrogate
   EXPECT_EQ(Widen("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
   EXPECT_EQ(Widen(""), u"");
 }

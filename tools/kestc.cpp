@@ -66,17 +66,15 @@ int RunChecksum(int argc, char** argv, const char* format, Update update) {
 }
 
 int RunCrc32(int argc, char** argv) {
-  return RunChecksum<uint32_t>(argc, argv, "%08" PRIx32 " %" PRIu64,
-                               [](uint32_t reg, const void* p, size_t n) {
-                                 return kest::Crc32Update(reg, p, n);
-                               });
+  return RunChecksum<uint32_t>(
+      argc, argv, "%08" PRIx32 " %" PRIu64,
+      [](uint32_t reg, const void* p, size_t n) { return kest::Crc32Update(reg, p, n); });
 }
 
 int RunCrc64(int argc, char** argv) {
-  return RunChecksum<uint64_t>(argc, argv, "%016" PRIx64 " %" PRIu64,
-                               [](uint64_t reg, const void* p, size_t n) {
-                                 return kest::Crc64Update(reg, p, n);
-                               });
+  return RunChecksum<uint64_t>(
+      argc, argv, "%016" PRIx64 " %" PRIu64,
+      [](uint64_t reg, const void* p, size_t n) { return kest::Crc64Update(reg, p, n); });
 }
 
 std::vector<VelString> ReadLines(std::FILE* in) {

@@ -21,7 +21,8 @@ void* HeapAllocate(HeapHandle heap, size_t size) noexcept {
 }
 
 bool HeapRelease(HeapHandle heap, void* block) noexcept {
-  if (heap == nullptr || detail::g_refuse_heap_release.load(std::memory_order_relaxed)) return false;
+  if (heap == nullptr || detail::g_refuse_heap_release.load(std::memory_order_relaxed))
+    return false;
   return HeapFree(heap, 0, block) != FALSE;
 }
 

@@ -42,7 +42,8 @@ void AcquireContended(LockState& s) {
     CpuRelax();
   }
   // Mark the word "held with sleepers" so that the owner's release wakes someone.
-  while (s.word.exchange(2, std::memory_order_acquire) != 0) s.word.wait(2, std::memory_order_relaxed);
+  while (s.word.exchange(2, std::memory_order_acquire) != 0)
+    s.word.wait(2, std::memory_order_relaxed);
 }
 
 }  // namespace

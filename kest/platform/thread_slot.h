@@ -16,7 +16,8 @@ void* GetLibraryThreadValue() noexcept;
 #else
 // initial-exec: no __tls_get_addr call. One pointer fits in the static TLS reserve even when the
 // library is loaded with dlopen.
-extern constinit thread_local void* t_library_thread_value __attribute__((tls_model("initial-exec")));
+extern constinit thread_local void* t_library_thread_value
+    __attribute__((tls_model("initial-exec")));
 inline void* GetLibraryThreadValue() noexcept { return t_library_thread_value; }
 #endif
 

@@ -6,7 +6,8 @@
 
 namespace kest::platform {
 
-constinit thread_local void* t_library_thread_value __attribute__((tls_model("initial-exec"))) = nullptr;
+constinit thread_local void* t_library_thread_value __attribute__((tls_model("initial-exec"))) =
+    nullptr;
 
 namespace {
 

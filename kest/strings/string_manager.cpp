@@ -28,8 +28,8 @@ struct CacheClass {
   uint32_t limit;
 };
 constexpr CacheClass kStringCacheClasses[kest::kStringCacheClassCount] = {
-    {16, 10000},  {32, 10000},  {64, 10000},  {96, 10000}, {128, 10000}, {192, 10000},
-    {256, 10000}, {320, 5000},  {512, 5000},  {1024, 5000}, {2048, 1000},
+    {16, 10000},  {32, 10000}, {64, 10000}, {96, 10000},  {128, 10000}, {192, 10000},
+    {256, 10000}, {320, 5000}, {512, 5000}, {1024, 5000}, {2048, 1000},
 };
 constexpr uint32_t kLargestLimit = 10000;
 
@@ -135,7 +135,8 @@ namespace {
 void* const kThreadEnded = reinterpret_cast<void*>(uintptr_t{1});
 
 // Every thread's magazines, so that the live string count can be summed. Built with the caches.
-alignas(platform::SpinningLock) unsigned char g_registry_lock_storage[sizeof(platform::SpinningLock)];
+alignas(
+    platform::SpinningLock) unsigned char g_registry_lock_storage[sizeof(platform::SpinningLock)];
 ThreadMagazines* g_threads = nullptr;
 // Raised by VelStringReleaseCachedMemory(true): each thread then gives its magazines back to the
 // heap at its next allocation or free.
@@ -273,11 +274,13 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
   kest::detail::TurnCachingOnIfWanted();
   if (nChars < 0 || nCharSize != 2) return nullptr;
   // Fast path: no rounding, a cached size, and a block waiting in this thread's magazine.
-  if (gStringRoundSize <= 1 && nChars <= 1011 && g_cache_limit.load(std::memory_order_relaxed) != 0) {
+  if (gStringRoundSize <= 1 && nChars <= 1011 &&
+      g_cache_limit.load(std::memory_order_relaxed) != 0) {
     void* value = kest::platform::GetLibraryThreadValue();
     if (value != nullptr && value != kest::detail::kThreadEnded) {
       auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
-      const int cls = kest::detail::ClassAtLeast(static_cast<uint64_t>(nChars) * 2 + 2 + kHeaderBytes);
+      const int cls =
+          kest::detail::ClassAtLeast(static_cast<uint64_t>(nChars) * 2 + 2 + kHeaderBytes);
       if (m->count[cls] != 0 &&
           m->epoch == kest::detail::g_release_epoch.load(std::memory_order_relaxed)) {
         auto* data = static_cast<CVelStringData*>(m->blocks[cls][--m->count[cls]]);

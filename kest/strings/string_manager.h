@@ -1,15 +1,16 @@
 // The process-wide string manager: every VelString keeps its characters in a block from here.
 //
 // Blocks come from a private heap. The manager can round block sizes up to a granularity the host
-// picks, keep freed blocks of eleven fixed sizes in per-size caches for reuse, stamp fresh and freed
-// blocks with fill bytes so that use of stale memory shows, and count what it holds. Its switches
-// are exported globals that a host sets before or while strings are in use; a change takes effect at
-// the next call that reads it.
+// picks, keep freed blocks of eleven fixed sizes in per-size caches for reuse, stamp fresh and
+// freed blocks with fill bytes so that use of stale memory shows, and count what it holds. Its
+// switches are exported globals that a host sets before or while strings are in use; a change takes
+// effect at the next call that reads it.
 //
 // Block sizes. A request for n characters needs 24 + (n + 1) * 2 bytes (header, text, NUL). With a
 // round size r > 1 the size grows to the next multiple of r above it (a size that already is a
-// multiple still grows by r); with caching on, a size up to 2048 bytes becomes the first cache class
-// at least that large. The block's capacity is whatever whole characters then fit, less the NUL.
+// multiple still grows by r); with caching on, a size up to 2048 bytes becomes the first cache
+// class at least that large. The block's capacity is whatever whole characters then fit, less the
+// NUL.
 #pragma once
 
 #include <cstdint>
@@ -56,10 +57,11 @@ static_assert(sizeof(CVelStringData) == 24, "string block header must stay 24 by
 namespace kest::detail {
 struct StringManagerFactory;
 struct ThreadMagazines;
-}
+}  // namespace kest::detail
 
-// The one implementation of IAtlStringMgr. Created by the first GetVelStringManager() call and never
-// destroyed by the library. Counters are changed only by atomic operations and read without locks.
+// The one implementation of IAtlStringMgr. Created by the first GetVelStringManager() call and
+// never destroyed by the library. Counters are changed only by atomic operations and read without
+// locks.
 class KEST_API CVelStringMgr final : public IAtlStringMgr {
  public:
   ~CVelStringMgr() override;
@@ -160,9 +162,9 @@ namespace kest {
 
 // One size class of the block caches, for inspection by tests and tools.
 struct StringCacheClassInfo {
-  uint32_t block_size;  // bytes, header included
-  uint32_t limit;       // most blocks the class keeps
-  uint32_t count;       // blocks on the class stack now
+  uint32_t block_size;    // bytes, header included
+  uint32_t limit;         // most blocks the class keeps
+  uint32_t count;         // blocks on the class stack now
   uint32_t thread_count;  // blocks in the calling thread's own magazine for this class
 };
 inline constexpr int kStringCacheClassCount = 11;

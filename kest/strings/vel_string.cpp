@@ -155,7 +155,8 @@ VelString& VelString::operator=(std::u16string_view text) {
 }
 
 VelString& VelString::operator=(const char* narrow) {
-  const int bytes = narrow == nullptr ? 0 : static_cast<int>(std::min<size_t>(strlen(narrow), INT_MAX));
+  const int bytes =
+      narrow == nullptr ? 0 : static_cast<int>(std::min<size_t>(strlen(narrow), INT_MAX));
   const int units = kest::platform::NarrowToUtf16(narrow, bytes, nullptr, 0);
   if (units == 0) {
     Empty();
@@ -407,8 +408,8 @@ int VelString::Replace(const char16_t* old_text, const char16_t* new_text) {
     ++count;
   }
   if (count == 0) return 0;
-  const int64_t new_length =
-      static_cast<int64_t>(text.size()) + static_cast<int64_t>(count) * (int64_t(to.size()) - old_length);
+  const int64_t new_length = static_cast<int64_t>(text.size()) +
+                             static_cast<int64_t>(count) * (int64_t(to.size()) - old_length);
   if (new_length > INT_MAX) throw std::bad_alloc();
   // Build the result apart: the old and new texts may point into this string.
   VelString result(GetManager());
@@ -660,6 +661,4 @@ bool operator==(const VelString& a, const VelString& b) noexcept {
   return a.GetString() == b.GetString() || a.View() == b.View();
 }
 
-bool operator==(const VelString& a, const char16_t* b) noexcept {
-  return a.Compare(b) == 0;
-}
+bool operator==(const VelString& a, const char16_t* b) noexcept { return a.Compare(b) == 0; }

@@ -79,7 +79,9 @@ class KEST_API VelString {
 
   IAtlStringMgr* GetManager() const noexcept { return GetData()->pStringMgr; }
   // The block header in front of the characters.
-  CVelStringData* GetData() const noexcept { return reinterpret_cast<CVelStringData*>(m_pszData) - 1; }
+  CVelStringData* GetData() const noexcept {
+    return reinterpret_cast<CVelStringData*>(m_pszData) - 1;
+  }
 
   // Ordinal comparison by UTF-16 code unit: negative, 0 or positive.
   int Compare(const char16_t* text) const noexcept;

@@ -184,6 +184,10 @@ uint64_t Crc64Update(uint64_t reg, const void* data, uint64_t length) noexcept {
 
 }  // namespace kest
 
-uint32_t CRC32(const void* data, uint64_t length) noexcept { return kest::Active().crc32(data, length); }
+uint32_t CRC32(const void* data, uint64_t length) noexcept {
+  return kest::Active().crc32(data, length);
+}
 
-uint64_t CRC64(const void* data, uint64_t length) noexcept { return kest::Active().crc64(data, length); }
+uint64_t CRC64(const void* data, uint64_t length) noexcept {
+  return kest::Active().crc64(data, length);
+}

@@ -130,7 +130,8 @@ inline uint32_t ReduceCrc32(__m128i v) {
   constexpr uint64_t kMu = Reverse64(PolyQuotientLow64(64, 32, kCrc32PolyNormal));
   constexpr uint64_t kP = Reverse64((uint64_t{1} << 32) | kCrc32PolyNormal);
   const __m128i k = Pair(kX95, kX31);
-  const __m128i y = _mm_xor_si128(_mm_clmulepi64_si128(v, k, 0x00), _mm_clmulepi64_si128(v, k, 0x11));
+  const __m128i y =
+      _mm_xor_si128(_mm_clmulepi64_si128(v, k, 0x00), _mm_clmulepi64_si128(v, k, 0x11));
   const __m128i k2 = Pair(kX63, kMu);
   const __m128i z = _mm_xor_si128(_mm_clmulepi64_si128(y, k2, 0x00), y);
   const __m128i t = _mm_slli_epi64(_mm_and_si128(z, _mm_set_epi64x(0xFFFFFFFF, 0)), 1);
@@ -157,9 +158,8 @@ __m128i FoldWide(__m128i first, const uint8_t*& p, size_t& n, const FoldSet& k) 
     a2 = _mm_xor_si128(Fold(a2, k64), Order::Load(p + 32));
     a3 = _mm_xor_si128(Fold(a3, k64), Order::Load(p + 48));
   }
-  return _mm_xor_si128(
-      _mm_xor_si128(Fold(a0, Constants(k.by48)), Fold(a1, Constants(k.by32))),
-      _mm_xor_si128(Fold(a2, Constants(k.by16)), a3));
+  return _mm_xor_si128(_mm_xor_si128(Fold(a0, Constants(k.by48)), Fold(a1, Constants(k.by32))),
+                       _mm_xor_si128(Fold(a2, Constants(k.by16)), a3));
 }
 
 template <typename Order>

@@ -73,10 +73,10 @@ constexpr uint64_t Crc32XPowReflected(unsigned e) {
 }
 
 // Multipliers that move a 128-bit chunk `bytes` further along the message. For MSB-first data the
-// high lane holds x^64..x^127 and needs x^(8*bytes+64), the low lane x^(8*bytes). For reflected data
-// a carry-less product carries one extra factor x, which the exponents give back.
-// Both kernels fold as clmul(reg.lo, lo) ^ clmul(reg.hi, hi), where reg.lo is the register's low
-// 64 bits after the MSB-first kernel's byte swap, or as loaded for the reflected kernel.
+// high lane holds x^64..x^127 and needs x^(8*bytes+64), the low lane x^(8*bytes). For reflected
+// data a carry-less product carries one extra factor x, which the exponents give back. Both kernels
+// fold as clmul(reg.lo, lo) ^ clmul(reg.hi, hi), where reg.lo is the register's low 64 bits after
+// the MSB-first kernel's byte swap, or as loaded for the reflected kernel.
 struct FoldConstants {
   uint64_t lo;
   uint64_t hi;

@@ -29,8 +29,8 @@ inline __m128i Fold128(__m128i acc, FoldConstants k) { return Fold(acc, Constant
 
 struct Msb512 {
   static __m512i Load(const uint8_t* p) {
-    const __m512i reverse = _mm512_broadcast_i32x4(
-        _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    const __m512i reverse =
+        _mm512_broadcast_i32x4(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
     return _mm512_shuffle_epi8(_mm512_loadu_si512(p), reverse);
   }
 };
@@ -43,10 +43,10 @@ struct FoldSet512 {
   FoldConstants by16, by32, by48, by64, by128, by192, by256;
 };
 
-constexpr FoldSet512 kCrc64Folds512{Crc64Fold(16), Crc64Fold(32), Crc64Fold(48), Crc64Fold(64),
-                              Crc64Fold(128), Crc64Fold(192), Crc64Fold(256)};
-constexpr FoldSet512 kCrc32Folds512{Crc32Fold(16), Crc32Fold(32), Crc32Fold(48), Crc32Fold(64),
-                              Crc32Fold(128), Crc32Fold(192), Crc32Fold(256)};
+constexpr FoldSet512 kCrc64Folds512{Crc64Fold(16),  Crc64Fold(32),  Crc64Fold(48), Crc64Fold(64),
+                                    Crc64Fold(128), Crc64Fold(192), Crc64Fold(256)};
+constexpr FoldSet512 kCrc32Folds512{Crc32Fold(16),  Crc32Fold(32),  Crc32Fold(48), Crc32Fold(64),
+                                    Crc32Fold(128), Crc32Fold(192), Crc32Fold(256)};
 
 // Folds the message down to one 128-bit value congruent to everything consumed and leaves p/n at
 // an unconsumed tail shorter than 64 bytes. Requires n >= 256. The result is in register order.
@@ -78,7 +78,6 @@ __m128i FoldAll(__m512i first, const uint8_t*& p, size_t& n, const FoldSet512& k
 }
 
 constexpr size_t kMinWide = 256;
-
 
 uint64_t Update64(uint64_t reg, const uint8_t* p, size_t n) noexcept {
   if (n < kMinWide) return Crc64Fold128(reg, p, n);

@@ -10,7 +10,8 @@ int main() {
   copy += u"-east";
   const bool shared_then_forked = name == u"server10" && copy == u"server10-east";
   const bool ordered = VelString(u"server9") < name;
-  const bool checksum = CRC32("123456789", 9) == 0xCBF43926u && CRC64("123456789", 9) == 0x62EC59E3F1A4F00Aull;
+  const bool checksum =
+      CRC32("123456789", 9) == 0xCBF43926u && CRC64("123456789", 9) == 0x62EC59E3F1A4F00Aull;
   const bool hashed = CaseInsensitiveVelStringHash()(VelString(u"Abc")) ==
                       CaseInsensitiveVelStringHash()(VelString(u"aBC"));
   if (!(shared_then_forked && ordered && checksum && hashed && gVelStringManager2 != nullptr)) {
