@@ -39,7 +39,7 @@ class KEST_API VelString {
   VelString(VelString&& other) noexcept;
   VelString(const char16_t* text);
   VelString(const char16_t* text, int length);
-  VelString(std::u16string_view text);
+  explicit VelString(std::u16string_view text);
   // Narrow text, widened by kest::platform::NarrowToUtf16 (UTF-8 on POSIX, the ANSI code page on
   // Windows).
   VelString(const char* narrow);

@@ -1,0 +1,175 @@
+#include "kest/context/central_context.h"
+
+#include "kest/platform/clock.h"
+#include "kest/platform/tls.h"
+#include "kest/util/timer.h"
+
+uint32_t gCentralCtxTLSIndex = 0;
+
+namespace {
+
+// The current time in the encoding of `start`, so that one reading can end a measurement begun
+// with `start` and begin the next one.
+inline int64_t NowLike(int64_t start) {
+  if (start < 0) return static_cast<int64_t>(kest::platform::TickCount()) | INT64_MIN;
+  return TimerStart();
+}
+
+}  // namespace
+
+CentralContext::CentralContext()
+    : m_eRequestType(eNotTracked),
+      m_nLocksHeld(0),
+      m_bShouldLog(false),
+      m_bInSQLCmd(false),
+      m_bHTTPTimedOut(false),
+      m_nDBRequests(0),
+      m_nLocksTaken(0),
+      m_nLogLines(0),
+      m_nSlowLogLines(0),
+      m_dwExternalFlags(0),
+      m_nHTTPReadMS(0),
+      m_nClientWaitMS(0),
+      m_nCritSecWaitMS(0),
+      m_nCritSecHoldMS(0),
+      m_nSRWWaitMS(0),
+      m_nSRWHoldMS(0),
+      m_nHLockWaitMS(0),
+      m_nHLockHoldMS(0),
+      m_nDBMS(0),
+      m_tRequestStart(TimerStart()),
+      m_tDBStart(0),
+      m_LockSlots{} {
+  kest::platform::SetThreadSlotValue(gCentralCtxTLSIndex, this);
+}
+
+CentralContext::CentralContext(const CentralContext& other) : m_NamedCalls(other.m_NamedCalls) {
+  CopyFields(other);
+}
+
+CentralContext& CentralContext::operator=(const CentralContext& other) {
+  if (this != &other) {
+    m_NamedCalls = other.m_NamedCalls;  // first: if it throws, nothing has changed
+    CopyFields(other);
+  }
+  return *this;
+}
+
+CentralContext::~CentralContext() { kest::platform::SetThreadSlotValue(gCentralCtxTLSIndex, nullptr); }
+
+void CentralContext::CopyFields(const CentralContext& other) {
+  m_eRequestType = other.m_eRequestType;
+  m_nLocksHeld = other.m_nLocksHeld;
+  m_bShouldLog = other.m_bShouldLog;
+  m_bInSQLCmd = other.m_bInSQLCmd;
+  m_bHTTPTimedOut = other.m_bHTTPTimedOut;
+  m_nDBRequests = other.m_nDBRequests;
+  m_nLocksTaken = other.m_nLocksTaken;
+  m_nLogLines = other.m_nLogLines;
+  m_nSlowLogLines = other.m_nSlowLogLines;
+  m_dwExternalFlags = other.m_dwExternalFlags;
+  m_nHTTPReadMS = other.m_nHTTPReadMS;
+  m_nClientWaitMS = other.m_nClientWaitMS;
+  m_nCritSecWaitMS = other.m_nCritSecWaitMS;
+  m_nCritSecHoldMS = other.m_nCritSecHoldMS;
+  m_nSRWWaitMS = other.m_nSRWWaitMS;
+  m_nSRWHoldMS = other.m_nSRWHoldMS;
+  m_nHLockWaitMS = other.m_nHLockWaitMS;
+  m_nHLockHoldMS = other.m_nHLockHoldMS;
+  m_nDBMS = other.m_nDBMS;
+  m_tRequestStart = other.m_tRequestStart;
+  m_tDBStart = other.m_tDBStart;
+  for (int i = 0; i < kLockSlots; ++i) m_LockSlots[i] = other.m_LockSlots[i];
+}
+
+void CentralContext::WritingToLog(bool slow) noexcept {
+  ++m_nLogLines;
+  if (slow) ++m_nSlowLogLines;
+}
+
+void CentralContext::RecordVantorCall(const char16_t* name, uint32_t ms) {
+  NamedCallStats& stats = m_NamedCalls[VelString(name != nullptr ? name : u"")];
+  ++stats.count;
+  stats.total_ms += ms;
+}
+
+void CentralContext::StartDatabaseRequest() noexcept {
+  ++m_nDBRequests;
+  m_tDBStart = TimerStart();
+}
+
+void CentralContext::FinishedDatabaseRequest() noexcept { m_nDBMS += TimerEnd(m_tDBStart, 1); }
+
+void CentralContext::HTTPInitialReadDataReady() noexcept {
+  m_nClientWaitMS = TimerEnd(m_tRequestStart, 1);
+}
+
+void CentralContext::HTTPReadFinished() noexcept {
+  const int64_t now = NowLike(m_tRequestStart);
+  m_nHTTPReadMS = TimerDeltaMS(m_tRequestStart, now, 1);
+  m_tRequestStart = now;
+}
+
+namespace {
+
+int64_t& WaitTotal(CentralContext& c, eLockType type) {
+  switch (type) {
+    case eLockHandle:
+      return c.m_nHLockWaitMS;
+    case eLockSRW:
+      return c.m_nSRWWaitMS;
+    default:
+      return c.m_nCritSecWaitMS;
+  }
+}
+
+int64_t& HoldTotal(CentralContext& c, eLockType type) {
+  switch (type) {
+    case eLockHandle:
+      return c.m_nHLockHoldMS;
+    case eLockSRW:
+      return c.m_nSRWHoldMS;
+    default:
+      return c.m_nCritSecHoldMS;
+  }
+}
+
+}  // namespace
+
+void CentralContext::StartLockWait(eLockType type) noexcept {
+  const int i = m_nLocksHeld;
+  m_LockSlots[i] = {type, TimerStart()};
+  ++m_nLocksTaken;
+  if (i + 1 < kLockSlots) m_nLocksHeld = static_cast<uint8_t>(i + 1);
+}
+
+void CentralContext::EndLockWait(eLockType type) noexcept {
+  if (m_nLocksHeld == 0) return;  // no open slot: nothing to end
+  LockSlot& slot = m_LockSlots[m_nLocksHeld - 1];
+  // One reading ends the wait and starts the hold.
+  const int64_t now = NowLike(slot.timer);
+  WaitTotal(*this, type) += TimerDeltaMS(slot.timer, now, 1);
+  slot.timer = now;
+}
+
+void CentralContext::ReleaseLock(eLockType type) noexcept {
+  if (m_nLocksHeld > 0) --m_nLocksHeld;
+  LockSlot& slot = m_LockSlots[m_nLocksHeld];
+  const int64_t held = TimerEnd(slot.timer, 1);
+  slot = {static_cast<eLockType>(0), 0};
+  HoldTotal(*this, type) += held;
+}
+
+CentralContext* CentralContext::Current() noexcept {
+  return static_cast<CentralContext*>(kest::platform::ThreadSlotValue(gCentralCtxTLSIndex));
+}
+
+bool CONTEXT_IN_SQLCMD() noexcept {
+  const CentralContext* context = CentralContext::Current();
+  return context != nullptr && context->m_bInSQLCmd;
+}
+
+uint32_t CONTEXT_GET_NUM_LOCKS_HELD() noexcept {
+  const CentralContext* context = CentralContext::Current();
+  return context != nullptr ? context->m_nLocksHeld : 0;
+}

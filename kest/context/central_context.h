@@ -1,0 +1,141 @@
+// CentralContext: what one request did, kept per thread while the request is served.
+//
+// A host thread that serves a request constructs a CentralContext at the start; if the host has
+// stored a thread-local slot index in gCentralCtxTLSIndex, the context registers itself in that
+// slot and becomes the thread's current context, so code deep in the call chain (the library's
+// lock guards, the host's database, HTTP and log code) adds to it without passing it around.
+// Destroying any context on the thread empties the slot. The library never creates a context
+// itself: a thread without one has none, and every lookup then answers "none" (false, 0).
+//
+// A context belongs to the thread that owns it; nothing in it is locked or atomic. Copies take
+// their own named-call map and never touch the slot, so a snapshot can be handed to another
+// thread. All counters wrap modulo 2^32; the 64-bit totals add the 32-bit elapsed milliseconds of
+// TimerEnd.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "kest/kest_export.h"
+#include "kest/strings/vel_string.h"
+
+// The kind of request; any other value is stored unchanged and printed as "?".
+enum eTrackedRequestType : uint32_t {
+  eNotTracked = 0,  // "?": no type set (a new context)
+  eReqResp = 1,     // "ReqResp"
+  eSimpleReq = 2,   // "SimpleReq"
+  eWebPage = 3,     // "WebPage"
+};
+
+// The kind of lock a wait or hold is accounted to; every other value counts as eLockCritSec.
+enum eLockType : uint32_t {
+  eLockCritSec = 1,  // "CritSec": the library's own locks
+  eLockHandle = 2,   // "hLock": a lock on a kernel handle
+  eLockSRW = 3,      // "SRW": a slim reader/writer lock
+};
+
+// Index of the thread-local slot that holds each thread's current context. The host allocates the
+// slot (TlsAlloc, on every platform) and stores the index here before it builds contexts; 0, the
+// initial value, means "no slot": contexts then register nowhere and every lookup finds none.
+KEST_API extern uint32_t gCentralCtxTLSIndex;
+
+class KEST_API CentralContext {
+ public:
+  // Statistics of one named outside service; both wrap modulo 2^32.
+  struct NamedCallStats {
+    uint32_t count = 0;
+    uint32_t total_ms = 0;
+  };
+  // One entry of the lock stack: a free slot holds type 0 and timer value 0.
+  struct LockSlot {
+    eLockType type;
+    int64_t timer;
+  };
+  static constexpr int kLockSlots = 10;
+
+  // Everything zero or false, the map empty, the request timer started; then registers in the
+  // calling thread's slot (replacing whatever it held) when gCentralCtxTLSIndex is set.
+  CentralContext();
+  // Copies every field and makes its own copy of the map; does not touch the thread's slot.
+  CentralContext(const CentralContext& other);
+  CentralContext& operator=(const CentralContext& other);
+  // Empties the calling thread's slot (whatever it held) when gCentralCtxTLSIndex is set.
+  virtual ~CentralContext();
+
+  void SetRequestType(eTrackedRequestType type) noexcept { m_eRequestType = type; }
+  eTrackedRequestType GetRequestType() const noexcept { return m_eRequestType; }
+  void SetInSQLCmd(bool in_sql) noexcept { m_bInSQLCmd = in_sql; }
+  bool InSQLCmd() const noexcept { return m_bInSQLCmd; }
+  // ORs in reasons for which the request went outside the process; the library only tests the
+  // whole set against zero.
+  void GoingExternal(uint32_t flags) noexcept { m_dwExternalFlags |= flags; }
+  // One more log line; `slow` lines are also counted apart.
+  void WritingToLog(bool slow) noexcept;
+  // One more call of the named outside service taking `ms` milliseconds. Names that are equivalent
+  // under VelString's operator< share one entry; a null name is recorded as the empty name.
+  // Throws std::bad_alloc when a new entry cannot be made, leaving the map as it was.
+  void RecordVantorCall(const char16_t* name, uint32_t ms);
+
+  // Database requests are timed one at a time: a second start before the first finishes
+  // restarts the timer.
+  void StartDatabaseRequest() noexcept;
+  void FinishedDatabaseRequest() noexcept;
+  // The first request data is in: client wait = elapsed time of the request timer.
+  void HTTPInitialReadDataReady() noexcept;
+  // The request is read: HTTP read time = elapsed time of the request timer, which then restarts
+  // to time the processing after the read.
+  void HTTPReadFinished() noexcept;
+  void HTTPTimedOut() noexcept { m_bHTTPTimedOut = true; }
+
+  // Lock accounting. The calls come in order for each lock: StartLockWait just before waiting,
+  // EndLockWait just after obtaining it, ReleaseLock just after letting it go; releases close
+  // the most recently opened slot. The stack holds ten slots and the open count stops at 9, so
+  // acquisitions nested deeper than nine share the last slot (their wait and hold figures are then
+  // those of the innermost). EndLockWait or ReleaseLock with no open slot change nothing.
+  void StartLockWait(eLockType type) noexcept;
+  void EndLockWait(eLockType type) noexcept;
+  void ReleaseLock(eLockType type) noexcept;
+  uint32_t NumLocksHeld() const noexcept { return m_nLocksHeld; }
+
+  // Read-only views for hosts and the performance line.
+  const std::map<VelString, NamedCallStats>& NamedCalls() const noexcept { return m_NamedCalls; }
+  const LockSlot& GetLockSlot(int index) const noexcept { return m_LockSlots[index]; }
+
+  // The calling thread's current context, or null (no slot index, or no context registered).
+  static CentralContext* Current() noexcept;
+
+  // Fields, in the order every module compiled against this header expects them.
+  eTrackedRequestType m_eRequestType;
+  uint8_t m_nLocksHeld;
+  bool m_bShouldLog;
+  bool m_bInSQLCmd;
+  bool m_bHTTPTimedOut;
+  uint32_t m_nDBRequests;
+  uint32_t m_nLocksTaken;
+  uint32_t m_nLogLines;
+  uint32_t m_nSlowLogLines;
+  uint32_t m_dwExternalFlags;
+  uint32_t m_nHTTPReadMS;
+  uint32_t m_nClientWaitMS;
+  int64_t m_nCritSecWaitMS;
+  int64_t m_nCritSecHoldMS;
+  int64_t m_nSRWWaitMS;
+  int64_t m_nSRWHoldMS;
+  int64_t m_nHLockWaitMS;
+  int64_t m_nHLockHoldMS;
+  int64_t m_nDBMS;
+  int64_t m_tRequestStart;
+  int64_t m_tDBStart;
+  std::map<VelString, NamedCallStats> m_NamedCalls;
+  LockSlot m_LockSlots[kLockSlots];
+
+ private:
+  void CopyFields(const CentralContext& other);
+};
+
+// m_bInSQLCmd of the calling thread's context; false without one.
+KEST_API bool CONTEXT_IN_SQLCMD() noexcept;
+
+// m_nLocksHeld of the calling thread's context (a lock still being waited for included); 0
+// without one.
+KEST_API uint32_t CONTEXT_GET_NUM_LOCKS_HELD() noexcept;

@@ -1,0 +1,154 @@
+#include "kest/context/lock_cs.h"
+
+#include <atomic>
+#include <cstdint>
+#include <new>
+
+#include "kest/context/central_context.h"
+#include "kest/platform/clock.h"
+#include "kest/platform/thread.h"
+#include "kest/util/timer.h"
+
+volatile int32_t gInAssert = 0;
+bool gbRecordLockWaits = false;
+volatile uint32_t gDebuggingTick = 0;
+uint32_t gDebugDetectorThreadID = 0;
+
+namespace {
+
+using StateCell = std::atomic<uint32_t>;
+
+// Distance from a CLockCS's address to its state cell, the same for every lock; recorded by the
+// constructor so that guards can find the cell from the lock's address alone, without touching a
+// lock whose lifetime has ended.
+std::atomic<uintptr_t> g_state_offset{0};
+
+StateCell* CellOf(const CLockCS* lock) {
+  const uintptr_t offset = g_state_offset.load(std::memory_order_relaxed);
+  return std::launder(reinterpret_cast<StateCell*>(reinterpret_cast<uintptr_t>(lock) + offset));
+}
+
+// The stop tick recorded by the detector; 0 = none.
+std::atomic<uint32_t> g_last_stop_tick{0};
+
+template <typename T>
+std::atomic_ref<T> Atomic(volatile T& value) {
+  return std::atomic_ref<T>(const_cast<T&>(value));
+}
+
+}  // namespace
+
+CLockCS::CLockCS() noexcept
+    : m_cs(kest::platform::kLockSpinCount),
+      m_dwOwnerThread(0),
+      m_dwLastOwnerThread(0),
+      m_nWaitRecording(0) {
+  new (m_state) StateCell(kLive);
+  g_state_offset.store(reinterpret_cast<uintptr_t>(m_state) - reinterpret_cast<uintptr_t>(this),
+                       std::memory_order_relaxed);
+}
+
+CLockCS::~CLockCS() {
+  // The cell outlives the lock on purpose: it is never destroyed, only marked.
+  std::launder(reinterpret_cast<StateCell*>(m_state))->store(kDestroyed, std::memory_order_release);
+}
+
+uint32_t CLockCS::StateOf(const CLockCS* lock) noexcept {
+  return lock == nullptr ? 0 : CellOf(lock)->load(std::memory_order_acquire);
+}
+
+CAcquireCS::CAcquireCS(CLockCS* lock) noexcept
+    : m_pLock(lock),
+      m_pCS(lock != nullptr && CLockCS::StateOf(lock) == CLockCS::kLive ? &lock->m_cs : nullptr),
+      m_nCount(0) {
+  Lock();
+}
+
+CAcquireCS::~CAcquireCS() {
+  if (m_nCount != 0) Unlock();
+}
+
+void CAcquireCS::Lock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
+  if (m_pLock != nullptr && gbRecordLockWaits && m_pCS != nullptr &&
+      m_pLock->m_nWaitRecording != 0) {
+    // Timing of recorded locks: the reading is taken, as hosts that switch it on expect, and kept
+    // nowhere.
+    [[maybe_unused]] volatile int64_t start = TimerStart();
+  }
+  if (m_pCS == nullptr) return;
+  // The context cannot change while this thread waits, so one lookup serves both calls.
+  CentralContext* context = CentralContext::Current();
+  if (context != nullptr) context->StartLockWait(eLockCritSec);
+  m_pCS->Acquire();
+  ++m_nCount;
+  if (context != nullptr) context->EndLockWait(eLockCritSec);
+  if (m_nCount == 1) m_pLock->m_dwOwnerThread = kest::platform::CurrentThreadId();
+}
+
+void CAcquireCS::Unlock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
+  if (m_nCount == 0) return;
+  --m_nCount;
+  if (m_nCount == 0) {
+    m_pLock->m_dwLastOwnerThread = m_pLock->m_dwOwnerThread;
+    m_pLock->m_dwOwnerThread = 0;
+  }
+  m_pCS->Release();
+  if (CentralContext* context = CentralContext::Current()) context->ReleaseLock(eLockCritSec);
+}
+
+CLockLogException::CLockLogException() noexcept {
+  Atomic(gInAssert).fetch_add(1, std::memory_order_relaxed);
+}
+
+CLockLogException::CLockLogException(const CLockLogException&) noexcept {
+  Atomic(gInAssert).fetch_add(1, std::memory_order_relaxed);
+}
+
+CLockLogException::~CLockLogException() { Atomic(gInAssert).fetch_sub(1, std::memory_order_relaxed); }
+
+namespace {
+
+void DetectorStep() {
+  const uint32_t now = kest::platform::TickCount();
+  const uint32_t previous = Atomic(gDebuggingTick).load(std::memory_order_relaxed);
+  // The first wake has nothing to compare with; a missing reading is not a stop.
+  if (previous != 0 && now - previous > kest::kDebuggerStopThresholdMs) {
+    g_last_stop_tick.store(now != 0 ? now : 1, std::memory_order_relaxed);
+  }
+  Atomic(gDebuggingTick).store(now != 0 ? now : 1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+unsigned long LockDebugDetectorProc(void*) {
+  for (;;) {
+    DetectorStep();
+    kest::platform::SleepMs(5000);
+  }
+}
+
+bool WasRecentlyStoppedInDebugger() noexcept {
+  uint32_t stop = g_last_stop_tick.load(std::memory_order_relaxed);
+  if (stop == 0) return false;
+  if (kest::platform::TickCount() - stop < 120000) return true;
+  g_last_stop_tick.compare_exchange_strong(stop, 0, std::memory_order_relaxed);
+  return false;
+}
+
+void VelInterlockedExchangeAdd64(volatile int64_t* target, int64_t amount) noexcept {
+  if (amount == 0 || target == nullptr) return;
+  Atomic(*target).fetch_add(amount, std::memory_order_relaxed);
+}
+
+namespace kest {
+
+void DebugDetectorStepForTesting(bool reset) noexcept {
+  if (reset) {
+    g_last_stop_tick.store(0, std::memory_order_relaxed);
+    Atomic(gDebuggingTick).store(0, std::memory_order_relaxed);
+    return;
+  }
+  DetectorStep();
+}
+
+}  // namespace kest

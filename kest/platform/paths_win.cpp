@@ -1,0 +1,64 @@
+#include <windows.h>
+
+#include <atomic>
+#include <vector>
+
+#include "kest/platform/paths.h"
+
+namespace kest::platform {
+namespace detail {
+extern std::atomic<const char16_t*> g_fake_executable_path;
+}  // namespace detail
+
+const char16_t kPathSeparator = u'\\';
+
+namespace {
+
+const wchar_t* Wide(const VelString& s) { return reinterpret_cast<const wchar_t*>(s.GetString()); }
+const char16_t* Utf16(const wchar_t* s) { return reinterpret_cast<const char16_t*>(s); }
+
+}  // namespace
+
+VelString ExecutablePath() {
+  if (const char16_t* fake = detail::g_fake_executable_path.load(std::memory_order_relaxed)) {
+    return VelString(fake);
+  }
+  // GetModuleFileNameW cuts the path to the buffer; grow until it fits (paths reach 32767).
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return VelString();
+    if (n < buffer.size() - 1 || buffer.size() > 65536) {
+      return VelString(Utf16(buffer.data()), static_cast<int>(n));
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+VelString SystemFolder() {
+  const UINT needed = GetSystemDirectoryW(nullptr, 0);
+  if (needed == 0) return VelString();
+  std::vector<wchar_t> buffer(needed + 1);
+  const UINT n = GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+  if (n == 0 || n >= buffer.size()) return VelString();
+  return VelString(Utf16(buffer.data()), static_cast<int>(n));
+}
+
+void ListFolder(const VelString& folder, const VelString& pattern,
+                const std::function<void(const VelString& name, bool is_directory)>& visit) {
+  VelString search = folder;
+  if (!search.IsEmpty() && search[search.GetLength() - 1] != u'\\' &&
+      search[search.GetLength() - 1] != u'/') {
+    search += u'\\';
+  }
+  search += pattern;
+  WIN32_FIND_DATAW data = {};
+  HANDLE find = FindFirstFileW(Wide(search), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    visit(VelString(Utf16(data.cFileName)), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+}  // namespace kest::platform
