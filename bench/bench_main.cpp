@@ -29,24 +29,34 @@ class RecordingReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      if (run.error_occurred) continue;
       const double ns = run.GetAdjustedRealTime() *
                         benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
                         benchmark::GetTimeUnitMultiplier(run.time_unit);
-      times_[run.benchmark_name()] = ns;
+      // With --benchmark_repetitions the median stands for the benchmark; otherwise its one run.
+      if (run.run_type == Run::RT_Aggregate) {
+        if (run.aggregate_name == "median") medians_[run.run_name.str()] = ns;
+      } else {
+        times_[run.benchmark_name()] = ns;
+      }
     }
     ConsoleReporter::ReportRuns(runs);
   }
 
   bool Find(const std::string& name, double& ns) const {
-    auto it = times_.find(name);
-    if (it == times_.end()) return false;
-    ns = it->second;
-    return true;
+    for (const auto* table : {&medians_, &times_}) {
+      auto it = table->find(name);
+      if (it != table->end()) {
+        ns = it->second;
+        return true;
+      }
+    }
+    return false;
   }
 
  private:
   std::map<std::string, double> times_;
+  std::map<std::string, double> medians_;
 };
 
 }  // namespace

@@ -51,7 +51,7 @@ class KEST_API CentralContext {
     eLockType type;
     int64_t timer;
   };
-  static constexpr int kLockSlots = 10;
+  enum : int { kLockSlots = 10 };
 
   // Everything zero or false, the map empty, the request timer started; then registers in the
   // calling thread's slot (replacing whatever it held) when gCentralCtxTLSIndex is set.

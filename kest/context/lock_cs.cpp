@@ -28,6 +28,12 @@ StateCell* CellOf(const CLockCS* lock) {
   return std::launder(reinterpret_cast<StateCell*>(reinterpret_cast<uintptr_t>(lock) + offset));
 }
 
+// The calling thread's context; the slot index is tested first so that hosts without contexts
+// pay nothing for the lookup.
+inline CentralContext* CurrentContext() {
+  return gCentralCtxTLSIndex == 0 ? nullptr : CentralContext::Current();
+}
+
 // The stop tick recorded by the detector; 0 = none.
 std::atomic<uint32_t> g_last_stop_tick{0};
 
@@ -77,7 +83,7 @@ void CAcquireCS::Lock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
   }
   if (m_pCS == nullptr) return;
   // The context cannot change while this thread waits, so one lookup serves both calls.
-  CentralContext* context = CentralContext::Current();
+  CentralContext* context = CurrentContext();
   if (context != nullptr) context->StartLockWait(eLockCritSec);
   m_pCS->Acquire();
   ++m_nCount;
@@ -93,7 +99,7 @@ void CAcquireCS::Unlock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
     m_pLock->m_dwOwnerThread = 0;
   }
   m_pCS->Release();
-  if (CentralContext* context = CentralContext::Current()) context->ReleaseLock(eLockCritSec);
+  if (CentralContext* context = CurrentContext()) context->ReleaseLock(eLockCritSec);
 }
 
 CLockLogException::CLockLogException() noexcept {

@@ -27,8 +27,8 @@
 
 class KEST_CAPABILITY("mutex") KEST_API CLockCS {
  public:
-  static constexpr uint32_t kLive = 16;
-  static constexpr uint32_t kDestroyed = 32;
+  // Lock states (enumerators, not data members, so DLL users need nothing imported for them).
+  enum : uint32_t { kLive = 16, kDestroyed = 32 };
 
   // Spin count 4000, no owner, live.
   CLockCS() noexcept;

@@ -1,13 +1,14 @@
 // A futex-style re-entrant lock in the spirit of a critical section: an atomic state word that is
 // 0 when free, 1 when held and 2 when held with sleepers, plus the owner's thread token and a
-// recursion depth that only the owner touches. Sleeping uses C++20 atomic wait/notify, which is a
-// futex on Linux.
+// recursion depth that only the owner touches. A contended acquisition spins (up to the spin
+// count, adaptively) before it sleeps; sleeping uses C++20 atomic wait/notify, a futex on Linux.
 #include <atomic>
 #include <cstdint>
 #include <new>
 
 #include "kest/platform/lock.h"
 #include "kest/platform/thread_token.h"
+
 
 namespace kest::platform {
 namespace {
@@ -17,6 +18,10 @@ struct LockState {
   uint32_t spin_count;
   std::atomic<uintptr_t> owner;
   uint32_t recursion;
+  // How long the next contended acquisition spins: doubled (up to spin_count) when spinning got
+  // the lock, halved when it did not. A lock whose holder keeps re-taking it stops burning a core
+  // on hopeless spins; one that is released within the window spins as a critical section does.
+  std::atomic<uint32_t> spin_budget;
 };
 static_assert(sizeof(LockState) <= SpinningLock::kStorageSize);
 static_assert(alignof(LockState) <= 8);
@@ -32,15 +37,19 @@ inline void CpuRelax() {
 }
 
 void AcquireContended(LockState& s) {
-  for (uint32_t i = 0; i < s.spin_count; ++i) {
+  const uint32_t budget = s.spin_budget.load(std::memory_order_relaxed);
+  for (uint32_t i = 0; i < budget; ++i) {
     uint32_t expected = 0;
     if (s.word.load(std::memory_order_relaxed) == 0 &&
         s.word.compare_exchange_weak(expected, 1, std::memory_order_acquire,
                                      std::memory_order_relaxed)) {
+      const uint32_t grown = budget * 2 + 16;
+      s.spin_budget.store(grown < s.spin_count ? grown : s.spin_count, std::memory_order_relaxed);
       return;
     }
     CpuRelax();
   }
+  s.spin_budget.store(budget / 2, std::memory_order_relaxed);
   // Mark the word "held with sleepers" so that the owner's release wakes someone.
   while (s.word.exchange(2, std::memory_order_acquire) != 0)
     s.word.wait(2, std::memory_order_relaxed);
@@ -52,6 +61,7 @@ SpinningLock::SpinningLock(unsigned spin_count) noexcept {
   LockState* s = new (storage_) LockState;
   s->word.store(0, std::memory_order_relaxed);
   s->spin_count = spin_count;
+  s->spin_budget.store(spin_count, std::memory_order_relaxed);
   s->owner.store(0, std::memory_order_relaxed);
   s->recursion = 0;
 }

@@ -74,12 +74,18 @@ uint32_t TimerDeltaMS(int64_t start, int64_t end, int32_t unit) noexcept {
   int64_t quotient;
   if (unit == 100) {
     const int64_t per_100th = g_ticks_per_100th.load(std::memory_order_relaxed);
-    if (per_100th != 0) {
+    if (per_100th == 100) {
+      quotient = delta / 100;
+    } else if (per_100th != 0) {
       quotient = delta / per_100th;
     } else {
       const int64_t frequency = g_frequency.load(std::memory_order_relaxed);
       quotient = frequency > 0 ? ScaleExactly(delta, 100000, frequency) : 0;
     }
+  } else if (per_ms == 10000) {
+    // The usual 10 MHz counter: a constant divisor compiles to a multiplication instead of a
+    // 64-bit division, which would cost more than the clock read itself.
+    quotient = delta / 10000;
   } else if (per_ms != 0) {
     quotient = delta / per_ms;
   } else {

@@ -1,0 +1,111 @@
+// The library's lock guard and timers against the bare platform lock, std::mutex and
+// std::chrono::steady_clock.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <mutex>
+
+#include "bench_main.h"
+#include "kest/KestCommon.h"
+
+namespace {
+
+CLockCS g_lock;
+std::mutex g_mutex;
+kest::platform::SpinningLock g_platform_lock;
+long g_shared = 0;
+
+void GuardNoContext(benchmark::State& state) {
+  for (auto _ : state) {
+    CAcquireCS guard(g_lock);
+    benchmark::ClobberMemory();
+  }
+}
+
+void GuardWithContext(benchmark::State& state) {
+  const uint32_t slot = kest::platform::AllocateThreadSlot();
+  gCentralCtxTLSIndex = slot;
+  {
+    CentralContext context;
+    for (auto _ : state) {
+      CAcquireCS guard(g_lock);
+      benchmark::ClobberMemory();
+    }
+    benchmark::DoNotOptimize(context.m_nCritSecHoldMS);
+  }
+  gCentralCtxTLSIndex = 0;
+  kest::platform::FreeThreadSlot(slot);
+}
+
+void PlatformLock(benchmark::State& state) {
+  for (auto _ : state) {
+    g_platform_lock.Acquire();
+    benchmark::ClobberMemory();
+    g_platform_lock.Release();
+  }
+}
+
+void StdMutex(benchmark::State& state) {
+  for (auto _ : state) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    benchmark::ClobberMemory();
+  }
+}
+
+void SteadyClockNow(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(std::chrono::steady_clock::now());
+}
+
+void TwoSteadyClockReads(benchmark::State& state) {
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(std::chrono::steady_clock::now() - start);
+  }
+}
+
+void TimerStartEnd(benchmark::State& state) {
+  for (auto _ : state) {
+    const int64_t start = TimerStart();
+    benchmark::DoNotOptimize(TimerEnd(start, 1));
+  }
+}
+
+// Two threads, short critical sections.
+void ContendedGuard(benchmark::State& state) {
+  for (auto _ : state) {
+    CAcquireCS guard(g_lock);
+    g_shared += 1;
+  }
+}
+
+void ContendedStdMutex(benchmark::State& state) {
+  for (auto _ : state) {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_shared += 1;
+  }
+}
+
+struct Registrar {
+  Registrar() {
+    benchmark::RegisterBenchmark("GuardNoContext", GuardNoContext);
+    benchmark::RegisterBenchmark("GuardWithContext", GuardWithContext);
+    benchmark::RegisterBenchmark("PlatformLock", PlatformLock);
+    benchmark::RegisterBenchmark("StdMutex", StdMutex);
+    benchmark::RegisterBenchmark("SteadyClockNow", SteadyClockNow);
+    benchmark::RegisterBenchmark("TwoSteadyClockReads", TwoSteadyClockReads);
+    benchmark::RegisterBenchmark("TimerStartEnd", TimerStartEnd);
+    benchmark::RegisterBenchmark("ContendedGuard", ContendedGuard)->Threads(2)->UseRealTime();
+    benchmark::RegisterBenchmark("ContendedStdMutex", ContendedStdMutex)->Threads(2)->UseRealTime();
+    using kest::bench::AddRatio;
+    AddRatio("TimerStart+TimerEnd / two steady_clock::now()", "TimerStartEnd", "TwoSteadyClockReads");
+    AddRatio("guard without context / bare platform lock", "GuardNoContext", "PlatformLock");
+    AddRatio("guard without context / std::mutex", "GuardNoContext", "StdMutex");
+    kest::bench::AddRatioToSum("accounted guard / (platform lock + 3 clock reads)",
+                               "GuardWithContext", "PlatformLock", "SteadyClockNow", 3);
+    AddRatio("accounted guard / std::mutex", "GuardWithContext", "StdMutex");
+    AddRatio("2 threads contending: CLockCS guard / std::mutex",
+             "ContendedGuard/real_time/threads:2", "ContendedStdMutex/real_time/threads:2");
+  }
+} registrar;
+
+}  // namespace
