@@ -97,7 +97,8 @@ struct Registrar {
     benchmark::RegisterBenchmark("ContendedGuard", ContendedGuard)->Threads(2)->UseRealTime();
     benchmark::RegisterBenchmark("ContendedStdMutex", ContendedStdMutex)->Threads(2)->UseRealTime();
     using kest::bench::AddRatio;
-    AddRatio("TimerStart+TimerEnd / two steady_clock::now()", "TimerStartEnd", "TwoSteadyClockReads");
+    AddRatio("TimerStart+TimerEnd / two steady_clock::now()", "TimerStartEnd",
+             "TwoSteadyClockReads");
     AddRatio("guard without context / bare platform lock", "GuardNoContext", "PlatformLock");
     AddRatio("guard without context / std::mutex", "GuardNoContext", "StdMutex");
     kest::bench::AddRatioToSum("accounted guard / (platform lock + 3 clock reads)",

@@ -82,7 +82,8 @@ TEST_F(AppFolder, ListsMatchingFilesOnly) {
 }
 
 TEST_F(AppFolder, PatternWithAFolderPartNamesTheSubfolder) {
-  const std::u16string pattern = std::u16string(u"logs") + kest::platform::kPathSeparator + u"*.txt";
+  const std::u16string pattern =
+      std::u16string(u"logs") + kest::platform::kPathSeparator + u"*.txt";
   const std::vector<VelString> found = GetFilesInAppFolder(pattern.c_str());
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(Str(found[0]), folder_ + pattern.substr(0, 5) + u"day1.txt");
@@ -90,8 +91,8 @@ TEST_F(AppFolder, PatternWithAFolderPartNamesTheSubfolder) {
 
 TEST(AppPaths, SystemFolderAndRealExecutable) {
   const VelString path = GetFilePathInSystem32(u"KERNEL32.DLL");
-  EXPECT_EQ(Str(path), Str(kest::platform::SystemFolder()) + kest::platform::kPathSeparator +
-                           u"KERNEL32.DLL");
+  EXPECT_EQ(Str(path),
+            Str(kest::platform::SystemFolder()) + kest::platform::kPathSeparator + u"KERNEL32.DLL");
   EXPECT_EQ(Str(GetFilePathInSystem32(nullptr)),
             Str(kest::platform::SystemFolder()) + kest::platform::kPathSeparator);
   const VelString exe = kest::platform::ExecutablePath();

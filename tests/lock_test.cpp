@@ -56,9 +56,10 @@ TEST_F(LockAccounting, OneGuardedLockCountsItsWaitAndHold) {
 
 TEST_F(LockAccounting, LockTypesChooseTheirTotals) {
   CentralContext context;
-  ScriptedClock::script = {0 + kMs, 2 * kMs, 5 * kMs, 10 * kMs, 13 * kMs, 17 * kMs,
+  ScriptedClock::script = {0 + kMs,  2 * kMs,  5 * kMs,  10 * kMs, 13 * kMs, 17 * kMs,
                            20 * kMs, 21 * kMs, 23 * kMs, 30 * kMs, 34 * kMs, 39 * kMs};
-  for (eLockType type : {eLockSRW, eLockHandle, static_cast<eLockType>(0), static_cast<eLockType>(7)}) {
+  for (eLockType type :
+       {eLockSRW, eLockHandle, static_cast<eLockType>(0), static_cast<eLockType>(7)}) {
     context.StartLockWait(type);
     context.EndLockWait(type);
     context.ReleaseLock(type);

@@ -172,6 +172,33 @@ int RunDemo(int, char**) {
               CRC32(digits, 9), CRC64(digits, 9));
   std::printf("  kernel for long inputs: %s\n", kest::CrcKernelName(kest::ActiveCrcKernel()));
 
+  Heading("A request, accounted in its CentralContext");
+  {
+    gCentralCtxTLSIndex = kest::platform::AllocateThreadSlot();  // what a host does once
+    CentralContext request;
+    request.SetRequestType(eWebPage);
+    static CLockCS table_lock;
+    const int64_t start = TimerStart();
+    for (int i = 0; i < 3; ++i) {
+      CAcquireCS guard(table_lock);  // waits and holds land in the thread's context
+      request.StartDatabaseRequest();
+      request.FinishedDatabaseRequest();
+    }
+    request.RecordVantorCall(u"inventory-svc", 12);
+    request.RecordVantorCall(u"inventory-svc", 30);
+    request.WritingToLog(false);
+    std::printf("  locks taken %u, held now %u, database requests %u, log lines %u\n",
+                request.m_nLocksTaken, CONTEXT_GET_NUM_LOCKS_HELD(), request.m_nDBRequests,
+                request.m_nLogLines);
+    for (const auto& [name, stats] : request.NamedCalls()) {
+      std::printf("  named call %s: %u calls, %u ms\n", Narrow(name).c_str(), stats.count,
+                  stats.total_ms);
+    }
+    std::printf("  the whole thing took %u hundredths of a millisecond\n", TimerEnd100thms(start));
+  }
+  kest::platform::FreeThreadSlot(gCentralCtxTLSIndex);
+  gCentralCtxTLSIndex = 0;
+
   Heading("String manager");
   void* heap = nullptr;
   int64_t bytes = 0;
@@ -197,6 +224,25 @@ int RunDemo(int, char**) {
   return 0;
 }
 
+// Lists the files in the application folder (the folder of kestc itself) that match PATTERN.
+int RunLs(int argc, char** argv) {
+  if (argc != 1) {
+    std::fprintf(stderr, "usage: kestc ls PATTERN\n");
+    return 2;
+  }
+  const VelString pattern = kest::Utf8ToVelString(argv[0]);
+  for (const VelString& path : GetFilesInAppFolder(pattern.GetString())) {
+    std::printf("%s\n", Narrow(path).c_str());
+  }
+  return 0;
+}
+
+int RunPaths(int, char**) {
+  std::printf("application folder  %s\n", Narrow(GetPathInAppFolder(u"")).c_str());
+  std::printf("system folder file  %s\n", Narrow(GetFilePathInSystem32(u"KERNEL32.DLL")).c_str());
+  return 0;
+}
+
 int RunHelp(int, char**);
 
 const Command kCommands[] = {
@@ -208,6 +254,8 @@ const Command kCommands[] = {
      RunCrc64},
     {"sort", "kestc sort [-r] [-u]", "sorts standard input's UTF-8 lines in logical order",
      RunSort},
+    {"ls", "kestc ls PATTERN", "files beside kestc matching PATTERN (* and ?)", RunLs},
+    {"paths", "kestc paths", "the application folder and a system-folder path", RunPaths},
     {"help", "kestc help", "this list", RunHelp},
 };
 

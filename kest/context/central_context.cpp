@@ -55,7 +55,9 @@ CentralContext& CentralContext::operator=(const CentralContext& other) {
   return *this;
 }
 
-CentralContext::~CentralContext() { kest::platform::SetThreadSlotValue(gCentralCtxTLSIndex, nullptr); }
+CentralContext::~CentralContext() {
+  kest::platform::SetThreadSlotValue(gCentralCtxTLSIndex, nullptr);
+}
 
 void CentralContext::CopyFields(const CentralContext& other) {
   m_eRequestType = other.m_eRequestType;

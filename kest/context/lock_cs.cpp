@@ -110,7 +110,9 @@ CLockLogException::CLockLogException(const CLockLogException&) noexcept {
   Atomic(gInAssert).fetch_add(1, std::memory_order_relaxed);
 }
 
-CLockLogException::~CLockLogException() { Atomic(gInAssert).fetch_sub(1, std::memory_order_relaxed); }
+CLockLogException::~CLockLogException() {
+  Atomic(gInAssert).fetch_sub(1, std::memory_order_relaxed);
+}
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include "kest/platform/lock.h"
 #include "kest/platform/thread_token.h"
 
-
 namespace kest::platform {
 namespace {
 

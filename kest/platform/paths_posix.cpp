@@ -45,7 +45,8 @@ void ListFolder(const VelString& folder, const VelString& pattern,
     if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
       // The entry type is not known without a look (or it is a link): ask for what it points to.
       struct stat info;
-      const std::string full = path + (path.empty() || path.back() == '/' ? "" : "/") + entry->d_name;
+      const std::string full =
+          path + (path.empty() || path.back() == '/' ? "" : "/") + entry->d_name;
       is_directory = stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     }
     visit(name, is_directory);

@@ -56,7 +56,8 @@ void ListFolder(const VelString& folder, const VelString& pattern,
   HANDLE find = FindFirstFileW(Wide(search), &data);
   if (find == INVALID_HANDLE_VALUE) return;
   do {
-    visit(VelString(Utf16(data.cFileName)), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    visit(VelString(Utf16(data.cFileName)),
+          (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
   } while (FindNextFileW(find, &data));
   FindClose(find);
 }

@@ -12,7 +12,8 @@ void SetThreadSlotValue(uint32_t index, void* value) noexcept {
 
 uint32_t AllocateThreadSlot() noexcept {
   const uint32_t index = TlsAlloc();
-  // Windows may hand out slot 0, which the library reads as "no slot": take another and give 0 back.
+  // Windows may hand out slot 0, which the library reads as "no slot": take another and give 0
+  // back.
   if (index == 0) {
     const uint32_t next = TlsAlloc();
     TlsFree(0);

@@ -72,6 +72,8 @@ VelString GetFilePathInSystem32(const char16_t* name) {
 
 namespace kest {
 
-void ResetAppFolderForTesting() noexcept { g_app_folder_known.store(false, std::memory_order_release); }
+void ResetAppFolderForTesting() noexcept {
+  g_app_folder_known.store(false, std::memory_order_release);
+}
 
 }  // namespace kest

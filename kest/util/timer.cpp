@@ -38,9 +38,7 @@ int64_t ScaleExactly(int64_t delta, int64_t scale, int64_t frequency) {
   return delta / frequency * scale + delta % frequency * scale / frequency;
 }
 
-uint32_t ClampElapsed(uint32_t value) {
-  return static_cast<int32_t>(value) < 0 ? 1u : value;
-}
+uint32_t ClampElapsed(uint32_t value) { return static_cast<int32_t>(value) < 0 ? 1u : value; }
 
 }  // namespace
 
@@ -65,7 +63,8 @@ int64_t TimerAdd(int64_t t, int64_t ms) noexcept {
 uint32_t TimerDeltaMS(int64_t start, int64_t end, int32_t unit) noexcept {
   if (start == 0 || end == 0) return 0;
   if (start < 0) {
-    uint32_t elapsed = static_cast<uint32_t>(end & INT64_MAX) - static_cast<uint32_t>(start & INT64_MAX);
+    uint32_t elapsed =
+        static_cast<uint32_t>(end & INT64_MAX) - static_cast<uint32_t>(start & INT64_MAX);
     if (unit != 1) elapsed *= static_cast<uint32_t>(unit);
     return ClampElapsed(elapsed);
   }
