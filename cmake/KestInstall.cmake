@@ -7,6 +7,7 @@ set(KEST_PUBLIC_HEADERS
   kest/context/central_context.h
   kest/context/lock_cs.h
   kest/context/thread_annotations.h
+  kest/diag/dev_alerts.h
   kest/kest_export.h
   kest/platform/clock.h
   kest/platform/tls.h

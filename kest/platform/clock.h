@@ -30,6 +30,7 @@ struct FakeClock {
   int64_t (*frequency)() = nullptr;
   uint32_t (*tick_count)() = nullptr;
   bool (*unbiased_100ns)(uint64_t& value) = nullptr;
+  int64_t (*wall_seconds)() = nullptr;
 };
 
 // Test seam: installs `fake` (null restores the system clocks). The object must outlive its use.

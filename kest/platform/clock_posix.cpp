@@ -44,7 +44,12 @@ bool UnbiasedTime100ns(uint64_t& value) noexcept {
   return true;
 }
 
-int64_t WallClockSeconds() noexcept { return static_cast<int64_t>(time(nullptr)); }
+int64_t WallClockSeconds() noexcept {
+  if (const FakeClock* f = detail::Fake(); f != nullptr && f->wall_seconds != nullptr) {
+    return f->wall_seconds();
+  }
+  return static_cast<int64_t>(time(nullptr));
+}
 
 void SetClockForTesting(const FakeClock* fake) noexcept {
   detail::g_fake_clock.store(fake, std::memory_order_relaxed);

@@ -1,0 +1,130 @@
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kest/platform/registry.h"
+#include "kest/strings/utf8.h"
+
+namespace kest::platform {
+namespace {
+
+constexpr char kRoot[] = "HKEY_LOCAL_MACHINE\\";
+
+std::atomic<const char*> g_test_file{nullptr};
+
+std::string RegistryFile() {
+  if (const char* test_file = g_test_file.load(std::memory_order_relaxed)) return test_file;
+  const char* override_path = std::getenv("KEST_REGISTRY_FILE");
+  return override_path != nullptr && *override_path != 0 ? override_path : "/etc/kest/registry.reg";
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  const size_t begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string::npos) return "";
+  return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+// "[HKEY_LOCAL_MACHINE\key]" → lower-cased "key"; anything else → false.
+bool KeyHeader(const std::string& line, std::string& key) {
+  if (line.size() < 2 || line.front() != '[' || line.back() != ']') return false;
+  const std::string inner = line.substr(1, line.size() - 2);
+  if (Lower(inner.substr(0, sizeof(kRoot) - 1)) != Lower(kRoot)) return false;
+  key = Lower(inner.substr(sizeof(kRoot) - 1));
+  return true;
+}
+
+// "\"name\"=dword:0000001f" → lower-cased name and the value; anything else → false.
+bool DwordValue(const std::string& line, std::string& name, uint32_t& value) {
+  if (line.empty() || line.front() != '"') return false;
+  const size_t close = line.find('"', 1);
+  if (close == std::string::npos) return false;
+  const std::string rest = Trim(line.substr(close + 1));
+  if (Lower(rest.substr(0, 7)) != "=dword:" || rest.size() == 7 || rest.size() > 15) return false;
+  char* end = nullptr;
+  const unsigned long parsed = std::strtoul(rest.c_str() + 7, &end, 16);
+  if (end == nullptr || *end != 0) return false;
+  name = Lower(line.substr(1, close - 1));
+  value = static_cast<uint32_t>(parsed);
+  return true;
+}
+
+std::vector<std::string> ReadLines() {
+  std::vector<std::string> lines;
+  std::ifstream in(RegistryFile());
+  for (std::string line; std::getline(in, line);) lines.push_back(Trim(line));
+  return lines;
+}
+
+}  // namespace
+
+bool ReadMachineDword(const char16_t* key, const char16_t* name, uint32_t& value) noexcept {
+  try {
+    const std::string want_key = Lower(ToUtf8(key != nullptr ? key : u""));
+    const std::string want_name = Lower(ToUtf8(name != nullptr ? name : u""));
+    bool key_found = false;
+    bool in_key = false;
+    value = 0;
+    for (const std::string& line : ReadLines()) {
+      std::string header;
+      if (KeyHeader(line, header)) {
+        in_key = header == want_key;
+        key_found = key_found || in_key;
+        continue;
+      }
+      std::string value_name;
+      uint32_t number = 0;
+      if (in_key && DwordValue(line, value_name, number) && value_name == want_name) value = number;
+    }
+    return key_found;
+  } catch (...) {
+    return false;  // an unreadable file is a missing key
+  }
+}
+
+bool WriteMachineDwordForTesting(const char16_t* key, const char16_t* name,
+                                 uint32_t value) noexcept {
+  try {
+    std::ostringstream text;
+    for (const std::string& line : ReadLines()) text << line << "\n";
+    char number[16];
+    std::snprintf(number, sizeof(number), "%08x", value);
+    text << "[" << kRoot << ToUtf8(key) << "]\n\"" << ToUtf8(name) << "\"=dword:" << number << "\n";
+    std::ofstream out(RegistryFile(), std::ios::trunc);
+    out << text.str();
+    return static_cast<bool>(out);
+  } catch (...) {
+    return false;
+  }
+}
+
+void DeleteMachineKeyForTesting(const char16_t* key) noexcept {
+  try {
+    const std::string want_key = Lower(ToUtf8(key));
+    std::ostringstream text;
+    bool in_key = false;
+    for (const std::string& line : ReadLines()) {
+      std::string header;
+      if (KeyHeader(line, header)) in_key = header == want_key;
+      if (!in_key) text << line << "\n";
+    }
+    std::ofstream(RegistryFile(), std::ios::trunc) << text.str();
+  } catch (...) {
+  }
+}
+
+void UseRegistryFileForTesting(const char* path) noexcept {
+  g_test_file.store(path, std::memory_order_relaxed);
+}
+
+}  // namespace kest::platform
