@@ -13,4 +13,9 @@ namespace kest::platform {
 // `capacity`; a negative or zero length yields 0.
 KEST_API int NarrowToUtf16(const char* text, int length, char16_t* out, int capacity) noexcept;
 
+// The reverse: `length` UTF-16 units as narrow text, at most `capacity` bytes at `out` (null to
+// measure); returns the bytes the whole text needs. POSIX writes UTF-8 (an unpaired surrogate
+// becomes U+FFFD); Windows uses the ANSI code page (unmappable characters become '?').
+KEST_API int Utf16ToNarrow(const char16_t* text, int length, char* out, int capacity) noexcept;
+
 }  // namespace kest::platform

@@ -24,4 +24,21 @@ int NarrowToUtf16(const char* text, int length, char16_t* out, int capacity) noe
   return needed;
 }
 
+int Utf16ToNarrow(const char16_t* text, int length, char* out, int capacity) noexcept {
+  if (text == nullptr || length <= 0) return 0;
+  const auto* wide = reinterpret_cast<const wchar_t*>(text);
+  const int needed = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  if (out == nullptr || capacity <= 0) return needed;
+  if (capacity >= needed) {
+    return WideCharToMultiByte(CP_ACP, 0, wide, length, out, capacity, nullptr, nullptr);
+  }
+  char small[512];
+  char* all = needed <= 512 ? small : new (std::nothrow) char[needed];
+  if (all == nullptr) return needed;
+  WideCharToMultiByte(CP_ACP, 0, wide, length, all, needed, nullptr, nullptr);
+  for (int i = 0; i < capacity; ++i) out[i] = all[i];
+  if (all != small) delete[] all;
+  return needed;
+}
+
 }  // namespace kest::platform

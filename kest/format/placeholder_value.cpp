@@ -1,0 +1,549 @@
+// Rendering of one PlaceholderValue with a printf-style format, by the library's own conversion
+// code. Doubles alone go through snprintf, with a format the library builds itself from the parsed
+// flags, width, precision and letter.
+#include "kest/format/placeholder_value.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "kest/platform/text.h"
+
+namespace {
+
+constexpr int kMaxFormatLength = 62;
+constexpr int kMaxWidth = 4096;
+
+// Collects output of one character type into a bounded buffer, counting everything, written or
+// not.
+template <typename Char>
+class Sink {
+ public:
+  Sink(Char* buffer, int capacity)
+      : buffer_(buffer), capacity_(buffer ? std::max(capacity, 0) : 0) {}
+
+  void Put(Char ch) {
+    if (count_ < capacity_) buffer_[count_] = ch;
+    ++count_;
+  }
+  void Repeat(Char ch, int n) {
+    for (int i = 0; i < n; ++i) Put(ch);
+  }
+  void PutAscii(std::string_view text) {
+    for (char c : text) Put(static_cast<Char>(static_cast<unsigned char>(c)));
+  }
+  // Text of the other (or same) width, converted by the platform's narrow rule.
+  void PutText(const char16_t* text, int length);
+  void PutText(const char* text, int length);
+
+  int count() const { return count_; }
+  Char* buffer() const { return buffer_; }
+  int capacity() const { return capacity_; }
+
+ private:
+  Char* buffer_;
+  int capacity_;
+  int count_ = 0;
+};
+
+template <>
+void Sink<char16_t>::PutText(const char16_t* text, int length) {
+  for (int i = 0; i < length; ++i) Put(text[i]);
+}
+
+template <>
+void Sink<char>::PutText(const char* text, int length) {
+  for (int i = 0; i < length; ++i) Put(text[i]);
+}
+
+template <>
+void Sink<char16_t>::PutText(const char* text, int length) {
+  char16_t small[256];
+  const int needed = kest::platform::NarrowToUtf16(text, length, small, 256);
+  if (needed <= 256) {
+    for (int i = 0; i < needed; ++i) Put(small[i]);
+    return;
+  }
+  VelString wide;
+  kest::platform::NarrowToUtf16(text, length, wide.GetBufferSetLength(needed), needed);
+  for (int i = 0; i < needed; ++i) Put(wide[i]);
+}
+
+template <>
+void Sink<char>::PutText(const char16_t* text, int length) {
+  char small[512];
+  const int needed = kest::platform::Utf16ToNarrow(text, length, small, 512);
+  if (needed <= 512) {
+    for (int i = 0; i < needed; ++i) Put(small[i]);
+    return;
+  }
+  for (int i = 0; i < length; ++i) {  // long text: convert one unit (or pair) at a time
+    const int units = (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < length) ? 2 : 1;
+    char piece[8];
+    const int n = kest::platform::Utf16ToNarrow(text + i, units, piece, 8);
+    for (int k = 0; k < n && k < 8; ++k) Put(piece[k]);
+    i += units - 1;
+  }
+}
+
+enum class Length { kNone, kHH, kH, kL, kLL, kBigL, kI64, kI32, kI, kJ, kZ, kT, kW };
+
+struct Spec {
+  bool minus = false, plus = false, space = false, hash = false, zero = false;
+  int width = 0;
+  int precision = -1;
+  Length length = Length::kNone;
+  char letter = 0;
+  bool usable = false;  // false: print the default form instead
+};
+
+template <typename FmtChar>
+int ReadNumber(const FmtChar*& p) {
+  int n = 0;
+  while (*p >= '0' && *p <= '9') {
+    n = std::min(n * 10 + static_cast<int>(*p - '0'), kMaxWidth);
+    ++p;
+  }
+  return n;
+}
+
+// Parses one conversion after its '%'; advances p past what it read.
+template <typename FmtChar>
+Spec ParseSpec(const FmtChar*& p) {
+  Spec spec;
+  for (;; ++p) {
+    if (*p == '-')
+      spec.minus = true;
+    else if (*p == '+')
+      spec.plus = true;
+    else if (*p == ' ')
+      spec.space = true;
+    else if (*p == '#')
+      spec.hash = true;
+    else if (*p == '0')
+      spec.zero = true;
+    else
+      break;
+  }
+  bool star = false;
+  if (*p == '*') {
+    star = true;
+    ++p;
+  } else {
+    spec.width = ReadNumber(p);
+  }
+  if (*p == '.') {
+    ++p;
+    if (*p == '*') {
+      star = true;
+      ++p;
+    } else {
+      spec.precision = ReadNumber(p);
+    }
+  }
+  auto at = [&](const char* s) {
+    for (size_t i = 0; s[i] != 0; ++i) {
+      if (p[i] != static_cast<FmtChar>(s[i])) return false;
+    }
+    return true;
+  };
+  if (at("I64"))
+    spec.length = Length::kI64, p += 3;
+  else if (at("I32"))
+    spec.length = Length::kI32, p += 3;
+  else if (at("hh"))
+    spec.length = Length::kHH, p += 2;
+  else if (at("ll"))
+    spec.length = Length::kLL, p += 2;
+  else if (*p == 'h')
+    spec.length = Length::kH, ++p;
+  else if (*p == 'l')
+    spec.length = Length::kL, ++p;
+  else if (*p == 'L')
+    spec.length = Length::kBigL, ++p;
+  else if (*p == 'I')
+    spec.length = Length::kI, ++p;
+  else if (*p == 'j')
+    spec.length = Length::kJ, ++p;
+  else if (*p == 'z')
+    spec.length = Length::kZ, ++p;
+  else if (*p == 't')
+    spec.length = Length::kT, ++p;
+  else if (*p == 'w')
+    spec.length = Length::kW, ++p;
+  const FmtChar letter = *p;
+  if (letter == 0) return spec;  // a '%' with no letter: default form
+  ++p;
+  if (letter < 0x80 && std::strchr("diuoxXcCsSpfFeEgGaA", static_cast<char>(letter)) != nullptr) {
+    spec.letter = static_cast<char>(letter);
+    spec.usable = !star;
+  }
+  return spec;
+}
+
+bool IsStringKind(PlaceholderValueType t) { return t == ePVNarrowString || t == ePVWideString; }
+
+// The kind's default conversion, as a parsed spec, for a narrow or wide rendering.
+Spec DefaultSpec(PlaceholderValueType type, bool wide) {
+  Spec spec;
+  spec.usable = true;
+  switch (type) {
+    case ePVInt:
+      spec.letter = 'd';
+      break;
+    case ePVNarrowString:
+      spec.letter = wide ? 'S' : 's';
+      break;
+    case ePVWideString:
+      spec.letter = 's', spec.length = Length::kL;
+      break;
+    case ePVUnsigned:
+      spec.letter = 'u';
+      break;
+    case ePVInt64:
+      spec.letter = 'd', spec.length = Length::kI64;
+      break;
+    case ePVUInt64:
+      spec.letter = 'u', spec.length = Length::kI64;
+      break;
+    case ePVDouble:
+      spec.letter = 'f';
+      break;
+    case ePVUnsignedLong:
+      spec.letter = 'u', spec.length = Length::kL;
+      break;
+    case ePVWideChar:
+      spec.letter = wide ? 'c' : 'C';
+      break;
+    case ePVNarrowChar:
+      spec.letter = wide ? 'C' : 'c';
+      break;
+    case ePVByte:
+      spec.letter = 'X', spec.zero = true, spec.width = 2;
+      break;
+    case ePVPointer:
+      spec.letter = 'p';
+      break;
+    default:
+      spec.letter = 'd', spec.length = Length::kI64;
+      break;  // unknown kinds: the bits
+  }
+  return spec;
+}
+
+bool Suits(const Spec& spec, PlaceholderValueType type) {
+  switch (spec.letter) {
+    case 's':
+    case 'S':
+      return IsStringKind(type);
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+      return type == ePVDouble;
+    default:  // integers, characters and pointers: any value but a double or a string's text
+      return type != ePVDouble && !IsStringKind(type) ? true
+                                                      : spec.letter == 'p' && IsStringKind(type);
+  }
+}
+
+template <typename Char>
+void Pad(Sink<Char>& out, const Spec& spec, int content, bool before) {
+  const int fill = spec.width - content;
+  if (fill > 0 && before != spec.minus) out.Repeat(Char(' '), fill);
+}
+
+template <typename Char>
+void PutInteger(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
+  const uint64_t bits = v.bits();
+  const bool is_signed = spec.letter == 'd' || spec.letter == 'i';
+  uint64_t magnitude;
+  bool negative = false;
+  int bit_width;
+  switch (spec.length) {
+    case Length::kHH:
+      bit_width = 8;
+      break;
+    case Length::kH:
+      bit_width = 16;
+      break;
+    case Length::kLL:
+    case Length::kBigL:
+    case Length::kI64:
+    case Length::kI:
+    case Length::kJ:
+    case Length::kZ:
+    case Length::kT:
+      bit_width = 64;
+      break;
+    default:
+      bit_width = 32;
+      break;
+  }
+  uint64_t raw = bit_width == 64 ? bits : bits & ((uint64_t{1} << bit_width) - 1);
+  if (is_signed && bit_width < 64 && (raw >> (bit_width - 1)) != 0)
+    raw |= ~uint64_t{0} << bit_width;
+  if (is_signed && static_cast<int64_t>(raw) < 0) {
+    negative = true;
+    magnitude = ~raw + 1;
+  } else {
+    magnitude = raw;
+  }
+  const int base = spec.letter == 'o' ? 8 : (spec.letter == 'x' || spec.letter == 'X') ? 16 : 10;
+  const char* digits_set = spec.letter == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+  char digits[24];
+  int n = 0;
+  for (uint64_t m = magnitude; m != 0; m /= base) digits[n++] = digits_set[m % base];
+  int min_digits = spec.precision >= 0 ? spec.precision : 1;
+  if (spec.precision == 0 && magnitude == 0) min_digits = 0;
+  const char* prefix = "";
+  if (negative)
+    prefix = "-";
+  else if (is_signed && spec.plus)
+    prefix = "+";
+  else if (is_signed && spec.space)
+    prefix = " ";
+  if (spec.hash && magnitude != 0 && base == 16) prefix = spec.letter == 'X' ? "0X" : "0x";
+  if (spec.hash && base == 8 && min_digits <= n) min_digits = n + 1;
+  const int zeros_for_precision = std::max(min_digits - n, 0);
+  const int prefix_length = static_cast<int>(std::strlen(prefix));
+  int content = prefix_length + zeros_for_precision + n;
+  int zero_fill = 0;
+  if (spec.zero && !spec.minus && spec.precision < 0 && spec.width > content) {
+    zero_fill = spec.width - content;
+    content = spec.width;
+  }
+  Pad(out, spec, content, true);
+  out.PutAscii(prefix);
+  out.Repeat(Char('0'), zero_fill + zeros_for_precision);
+  while (n > 0) out.Put(static_cast<Char>(digits[--n]));
+  Pad(out, spec, content, false);
+}
+
+template <typename Char>
+void PutPointer(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
+  char hex[17];
+  std::snprintf(hex, sizeof(hex), "%016llX", static_cast<unsigned long long>(v.bits()));
+  Pad(out, spec, 16, true);
+  out.PutAscii(hex);
+  Pad(out, spec, 16, false);
+}
+
+// Whether the conversion asks for wide text or a wide character in this rendering.
+template <typename Char>
+bool WantsWide(const Spec& spec) {
+  if (spec.length == Length::kL || spec.length == Length::kW) return true;
+  if (spec.length == Length::kH) return false;
+  const bool lower = spec.letter == 's' || spec.letter == 'c';
+  return std::is_same_v<Char, char16_t> ? lower : !lower;
+}
+
+template <typename Char>
+void PutCharacter(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
+  const bool wide = v.type() == ePVWideChar ||
+                    (v.type() != ePVNarrowChar && v.type() != ePVByte && WantsWide<Char>(spec));
+  Pad(out, spec, 1, true);
+  if (wide) {
+    const char16_t unit = static_cast<char16_t>(v.bits() & 0xFFFF);
+    out.PutText(&unit, 1);
+  } else {
+    const char byte = static_cast<char>(v.bits() & 0xFF);
+    out.PutText(&byte, 1);
+  }
+  Pad(out, spec, 1, false);
+}
+
+template <typename Char>
+void PutString(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
+  const void* pointer = v.pointer();
+  if (pointer == nullptr) {
+    const std::string_view null_text = "(null)";
+    const int n = spec.precision >= 0 ? std::min<int>(spec.precision, 6) : 6;
+    Pad(out, spec, n, true);
+    out.PutAscii(null_text.substr(0, static_cast<size_t>(n)));
+    Pad(out, spec, n, false);
+    return;
+  }
+  // The precision limits how much of the source is read; the width counts output characters.
+  if (v.type() == ePVWideString) {
+    const auto* text = static_cast<const char16_t*>(pointer);
+    int n = 0;
+    while ((spec.precision < 0 || n < spec.precision) && text[n] != 0) ++n;
+    const int before = out.count();
+    Sink<Char> measure(nullptr, 0);
+    measure.PutText(text, n);
+    Pad(out, spec, measure.count(), true);
+    out.PutText(text, n);
+    Pad(out, spec, out.count() - before, false);
+  } else {
+    const auto* text = static_cast<const char*>(pointer);
+    int n = 0;
+    while ((spec.precision < 0 || n < spec.precision) && text[n] != 0) ++n;
+    const int before = out.count();
+    Sink<Char> measure(nullptr, 0);
+    measure.PutText(text, n);
+    Pad(out, spec, measure.count(), true);
+    out.PutText(text, n);
+    Pad(out, spec, out.count() - before, false);
+  }
+}
+
+template <typename Char>
+void PutDouble(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
+  // Rebuild the conversion from validated pieces; nothing from the caller is passed through.
+  char format[32];
+  int f = 0;
+  format[f++] = '%';
+  if (spec.minus) format[f++] = '-';
+  if (spec.plus) format[f++] = '+';
+  if (spec.space) format[f++] = ' ';
+  if (spec.hash) format[f++] = '#';
+  if (spec.zero) format[f++] = '0';
+  f += std::snprintf(format + f, sizeof(format) - f, "%d", spec.width);
+  if (spec.precision >= 0)
+    f += std::snprintf(format + f, sizeof(format) - f, ".%d", spec.precision);
+  format[f++] = spec.letter;
+  format[f] = 0;
+  char small[512];
+  const int needed = std::snprintf(small, sizeof(small), format, v.as_double());
+  if (needed < 0) return;
+  if (needed < static_cast<int>(sizeof(small))) {
+    out.PutAscii(std::string_view(small, static_cast<size_t>(needed)));
+    return;
+  }
+  std::string big(static_cast<size_t>(needed) + 1, '\0');  // widths or precisions in the thousands
+  std::snprintf(big.data(), big.size(), format, v.as_double());
+  out.PutAscii(std::string_view(big.data(), static_cast<size_t>(needed)));
+}
+
+template <typename Char>
+void PutConversion(Sink<Char>& out, Spec spec, const PlaceholderValue& v, bool wide_rendering) {
+  if (!spec.usable || !Suits(spec, v.type())) spec = DefaultSpec(v.type(), wide_rendering);
+  switch (spec.letter) {
+    case 's':
+    case 'S':
+      PutString(out, spec, v);
+      break;
+    case 'c':
+    case 'C':
+      PutCharacter(out, spec, v);
+      break;
+    case 'p':
+      PutPointer(out, spec, v);
+      break;
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+      PutDouble(out, spec, v);
+      break;
+    default:
+      PutInteger(out, spec, v);
+      break;
+  }
+}
+
+template <typename FmtChar>
+size_t FormatLength(const FmtChar* format) {
+  size_t n = 0;
+  while (format[n] != 0) ++n;
+  return n;
+}
+
+// Renders v with `format` (null: the kind's default) into out.
+template <typename Char, typename FmtChar>
+void Render(Sink<Char>& out, const PlaceholderValue& v, const FmtChar* format) {
+  const bool wide = std::is_same_v<Char, char16_t>;
+  if (format == nullptr || FormatLength(format) > static_cast<size_t>(kMaxFormatLength)) {
+    PutConversion(out, DefaultSpec(v.type(), wide), v, wide);
+    return;
+  }
+  bool value_used = false;
+  for (const FmtChar* p = format; *p != 0;) {
+    if (*p != '%') {
+      const FmtChar* run = p;
+      while (*p != 0 && *p != '%') ++p;
+      out.PutText(run, static_cast<int>(p - run));
+      continue;
+    }
+    if (p[1] == '%') {
+      out.Put(Char('%'));
+      p += 2;
+      continue;
+    }
+    const FmtChar* start = p++;
+    const Spec spec = ParseSpec(p);
+    if (!value_used) {
+      PutConversion(out, spec, v, wide);
+      value_used = true;
+    } else {
+      out.PutText(start, static_cast<int>(p - start));  // no second value: shown as written
+    }
+  }
+  if (!value_used) PutConversion(out, DefaultSpec(v.type(), wide), v, wide);
+}
+
+}  // namespace
+
+uint64_t PlaceholderValue::lengthGuess() const noexcept {
+  switch (m_type) {
+    case ePVNarrowString:
+    case ePVWideString: {
+      if (static_cast<int64_t>(m_value) < 1000000) return 0;
+      if (m_type == ePVNarrowString) return std::strlen(static_cast<const char*>(pointer()));
+      return std::char_traits<char16_t>::length(static_cast<const char16_t*>(pointer()));
+    }
+    case ePVWideChar:
+    case ePVNarrowChar:
+      return 1;
+    case ePVByte:
+      return 2;
+    case ePVPointer:
+      return 16;
+    default:
+      return 10;
+  }
+}
+
+int PlaceholderValue::Format(char* buffer, int length, const char* format) const noexcept {
+  Sink<char> out(buffer, length);
+  if (format != nullptr) {
+    Render(out, *this, format);
+  } else {
+    Render(out, *this, m_pFormat);
+  }
+  if (buffer == nullptr) return out.count();
+  if (out.count() >= length) {
+    if (length > 0) buffer[0] = 0;
+    return -1;
+  }
+  buffer[out.count()] = 0;
+  return out.count();
+}
+
+int PlaceholderValue::Format(char16_t* buffer, int length, const char16_t* format) const noexcept {
+  Sink<char16_t> out(buffer, length);
+  const char16_t* chosen = format != nullptr ? format : m_pFormat;
+  if (chosen == nullptr && m_type == ePVWideString) {
+    // The wide default copies the text as it is; a null string is no text at all.
+    if (pointer() == nullptr) return 0;
+    const auto* text = static_cast<const char16_t*>(pointer());
+    out.PutText(text, static_cast<int>(std::char_traits<char16_t>::length(text)));
+  } else {
+    Render(out, *this, chosen);
+  }
+  if (buffer == nullptr) return out.count();
+  if (out.count() > length) return -1;
+  if (out.count() < length) buffer[out.count()] = 0;
+  return out.count();
+}

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "kest/format/placeholder_value.h"
+
+namespace {
+
+std::u16string Wide(const PlaceholderValue& v, const char16_t* format = nullptr) {
+  const int n = v.Format(static_cast<char16_t*>(nullptr), 0, format);
+  std::u16string out(static_cast<size_t>(n) + 1, u'#');
+  EXPECT_EQ(v.Format(out.data(), n + 1, format), n);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+std::string Narrow(const PlaceholderValue& v, const char* format = nullptr) {
+  const int n = v.Format(static_cast<char*>(nullptr), 0, format);
+  std::string out(static_cast<size_t>(n) + 1, '#');
+  EXPECT_EQ(v.Format(out.data(), n + 1, format), n);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+TEST(PlaceholderValue, ConstructorsPickTheKind) {
+  const char16_t* wide = u"w";
+  const char* narrow = "n";
+  int dummy = 0;
+  EXPECT_EQ(PlaceholderValue(wide).type(), ePVWideString);
+  EXPECT_EQ(PlaceholderValue(VelString(u"v")).type(), ePVWideString);
+  EXPECT_EQ(PlaceholderValue(narrow).type(), ePVNarrowString);
+  EXPECT_EQ(PlaceholderValue(u'c').type(), ePVWideChar);
+  EXPECT_EQ(PlaceholderValue('c').type(), ePVNarrowChar);
+  EXPECT_EQ(PlaceholderValue(static_cast<unsigned char>(10)).type(), ePVByte);
+  EXPECT_EQ(PlaceholderValue(-5).type(), ePVInt);
+  EXPECT_EQ(PlaceholderValue(-5).bits(), 0xFFFFFFFBull) << "32 bits, upper half zero";
+  EXPECT_EQ(PlaceholderValue(7u).type(), ePVUnsignedLong);
+  EXPECT_EQ(PlaceholderValue(static_cast<unsigned short>(7)).type(), ePVInt);
+  EXPECT_EQ(PlaceholderValue(static_cast<long long>(-1)).type(), ePVInt64);
+  EXPECT_EQ(PlaceholderValue(static_cast<unsigned long long>(1)).type(), ePVUInt64);
+  EXPECT_EQ(PlaceholderValue(1.5).type(), ePVDouble);
+  EXPECT_EQ(PlaceholderValue(static_cast<const void*>(&dummy)).type(), ePVPointer);
+  EXPECT_EQ(PlaceholderValue(nullptr).type(), ePVPointer);
+  EXPECT_EQ(PlaceholderValue(static_cast<const void*>(&dummy), ePVUnsigned).type(), ePVUnsigned);
+  struct Quad {
+    long long QuadPart;
+  };
+  struct UQuad {
+    unsigned long long QuadPart;
+  };
+  EXPECT_EQ(PlaceholderValue(Quad{-3}).type(), ePVInt64);
+  EXPECT_EQ(PlaceholderValue(UQuad{3}).type(), ePVUInt64);
+  // long keeps all its bits wherever it is 64 bits wide.
+  const long big = sizeof(long) == 8 ? static_cast<long>(INT64_MAX / 3) : 123;
+  EXPECT_EQ(Narrow(PlaceholderValue(big)), std::to_string(big));
+}
+
+TEST(PlaceholderValue, DefaultRenderings) {
+  EXPECT_EQ(Narrow(PlaceholderValue(-5)), "-5");
+  EXPECT_EQ(Wide(PlaceholderValue(-5)), u"-5");
+  EXPECT_EQ(Narrow(PlaceholderValue(4000000000u)), "4000000000");
+  EXPECT_EQ(Narrow(PlaceholderValue(static_cast<unsigned char>(10))), "0A");
+  EXPECT_EQ(Wide(PlaceholderValue(1.5)), u"1.500000");
+  EXPECT_EQ(Narrow(PlaceholderValue(static_cast<const void*>(nullptr))), "0000000000000000");
+  EXPECT_EQ(Wide(PlaceholderValue(reinterpret_cast<const void*>(uintptr_t{0xABCDEF}))),
+            u"0000000000ABCDEF");
+  EXPECT_EQ(Narrow(PlaceholderValue(static_cast<long long>(INT64_MIN))), "-9223372036854775808");
+  EXPECT_EQ(Wide(PlaceholderValue(static_cast<unsigned long long>(UINT64_MAX))),
+            u"18446744073709551615");
+  EXPECT_EQ(Wide(PlaceholderValue(u'\u00E9')), u"\u00E9");
+  EXPECT_EQ(Narrow(PlaceholderValue('x')), "x");
+  EXPECT_EQ(Wide(PlaceholderValue("narrow")), u"narrow");
+  EXPECT_EQ(Narrow(PlaceholderValue(u"wide")), "wide");
+  EXPECT_EQ(Wide(PlaceholderValue(static_cast<const char16_t*>(nullptr))), u"");
+  EXPECT_EQ(Narrow(PlaceholderValue(static_cast<const char*>(nullptr))), "(null)");
+}
+
+TEST(PlaceholderValue, WideStringCopyHonoursTheBuffer) {
+  const PlaceholderValue five(u"abcde");
+  char16_t buffer[8] = {u'#', u'#', u'#', u'#', u'#', u'#', u'#', u'#'};
+  EXPECT_EQ(five.Format(buffer, 3, nullptr), -1);
+  EXPECT_EQ(std::u16string(buffer, 4), u"abc#") << "first 3 characters, no NUL";
+  EXPECT_EQ(five.Format(buffer, 6, nullptr), 5);
+  EXPECT_EQ(std::u16string(buffer), u"abcde");
+  EXPECT_EQ(five.Format(static_cast<char16_t*>(nullptr), 0, nullptr), 5);
+  char narrow[4] = {'#', '#', '#', '#'};
+  EXPECT_EQ(PlaceholderValue(12345).Format(narrow, 4, nullptr), -1);
+  EXPECT_EQ(narrow[0], 0) << "a narrow rendering that does not fit leaves an empty buffer";
+}
+
+TEST(PlaceholderValue, OwnFormatAndFormatArgument) {
+  const PlaceholderValue hex(255u, u"%08X");
+  EXPECT_EQ(Wide(hex), u"000000FF");
+  EXPECT_EQ(Narrow(hex), "000000FF");
+  EXPECT_EQ(Wide(hex, u"%u"), u"255") << "the argument wins";
+  EXPECT_EQ(Narrow(hex, "%x"), "ff");
+}
+
+TEST(PlaceholderValue, IntegerConversions) {
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%5d|"), u"   42|");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%-5d|"), u"42   |");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%05d"), u"00042");
+  EXPECT_EQ(Wide(PlaceholderValue(-42), u"%05d"), u"-0042");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%+d"), u"+42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"% d"), u" 42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%.4d"), u"0042");
+  EXPECT_EQ(Wide(PlaceholderValue(0), u"%.0d"), u"");
+  EXPECT_EQ(Wide(PlaceholderValue(255), u"%#x"), u"0xff");
+  EXPECT_EQ(Wide(PlaceholderValue(8), u"%o"), u"10");
+  EXPECT_EQ(Wide(PlaceholderValue(8), u"%#o"), u"010");
+  EXPECT_EQ(Wide(PlaceholderValue(-1), u"%u"), u"4294967295");
+  EXPECT_EQ(Wide(PlaceholderValue(70000), u"%hd"), u"4464");
+  EXPECT_EQ(Wide(PlaceholderValue(300), u"%hhu"), u"44");
+  EXPECT_EQ(Wide(PlaceholderValue(static_cast<long long>(-7)), u"%I64d"), u"-7");
+  EXPECT_EQ(Wide(PlaceholderValue(static_cast<long long>(-7)), u"%d"), u"-7") << "low 32 bits";
+  EXPECT_EQ(Wide(PlaceholderValue(static_cast<unsigned long long>(1) << 40), u"%d"), u"0");
+  EXPECT_EQ(Wide(PlaceholderValue(static_cast<unsigned long long>(1) << 40), u"%llu"),
+            u"1099511627776");
+  EXPECT_EQ(Narrow(PlaceholderValue(static_cast<unsigned char>(0xAB)), "%d"), "171");
+  EXPECT_EQ(Wide(PlaceholderValue(65), u"%c"), u"A");
+  EXPECT_EQ(Narrow(PlaceholderValue(u'B'), "%c"), "B");
+  EXPECT_EQ(Wide(PlaceholderValue(7), u"n=%d items (100%%)"), u"n=7 items (100%)");
+}
+
+TEST(PlaceholderValue, DoublesPrintTheRuntimesDigits) {
+  EXPECT_EQ(Wide(PlaceholderValue(3.14159), u"%.3f"), u"3.142");
+  EXPECT_EQ(Narrow(PlaceholderValue(1234.5), "%e"), "1.234500e+03");
+  EXPECT_EQ(Narrow(PlaceholderValue(0.0001), "%g"), "0.0001");
+  EXPECT_EQ(Narrow(PlaceholderValue(-2.5), "%8.2f|"), "   -2.50|");
+  EXPECT_EQ(Narrow(PlaceholderValue(2.5), "%-8.1f|"), "2.5     |");
+  EXPECT_EQ(Narrow(PlaceholderValue(1.0 / 3), "%.20f"), "0.33333333333333331483");
+  char expected[64];
+  std::snprintf(expected, sizeof(expected), "%+010.4e", 6.02214076e23);
+  EXPECT_EQ(Narrow(PlaceholderValue(6.02214076e23), "%+010.4e"), expected);
+  // Wide widths stay bounded (4096) and are still rendered completely.
+  EXPECT_EQ(Narrow(PlaceholderValue(1.0), "%9999f").size(), 4096u);
+}
+
+TEST(PlaceholderValue, StringConversionsReadWhatTheRecordHolds) {
+  EXPECT_EQ(Wide(PlaceholderValue(u"wide"), u"%s"), u"wide");
+  EXPECT_EQ(Wide(PlaceholderValue(u"wide"), u"%S"), u"wide") << "read as wide text anyway";
+  EXPECT_EQ(Wide(PlaceholderValue("narrow"), u"%s"), u"narrow");
+  EXPECT_EQ(Narrow(PlaceholderValue(u"wide"), "%s"), "wide");
+  EXPECT_EQ(Wide(PlaceholderValue(u"abcdef"), u"%.3s"), u"abc");
+  EXPECT_EQ(Wide(PlaceholderValue(u"ab"), u"%5s|%-4s"), u"   ab|%-4s") << "one value per format";
+}
+
+// No spec, however hostile, reads through a non-pointer, writes anywhere or overruns: each prints
+// the value's default form.
+TEST(PlaceholderValue, MismatchedAndHostileSpecsPrintTheDefaultForm) {
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%s"), u"42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%S"), u"42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%n"), u"42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%*d"), u"42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%.*d"), u"42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%q"), u"42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%"), u"42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%f"), u"42");
+  EXPECT_EQ(Wide(PlaceholderValue(1.5), u"%d"), u"1.500000");
+  EXPECT_EQ(Wide(PlaceholderValue(1.5), u"%s"), u"1.500000");
+  EXPECT_EQ(Wide(PlaceholderValue(1.5), u"%p"), u"1.500000");
+  EXPECT_EQ(Wide(PlaceholderValue(u"text"), u"%d"), u"text");
+  EXPECT_EQ(Wide(PlaceholderValue("text"), u"%x"), u"text");
+  const std::u16string long_spec = u"%" + std::u16string(70, u'1') + u"d";
+  EXPECT_EQ(Wide(PlaceholderValue(42), long_spec.c_str()), u"42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"no conversion"), u"no conversion42");
+  EXPECT_EQ(Wide(PlaceholderValue(42), u"%d and %s"), u"42 and %s");
+  EXPECT_EQ(Wide(PlaceholderValue(static_cast<const void*>(nullptr),
+                                  static_cast<PlaceholderValueType>(99))),
+            u"0");
+  EXPECT_EQ(Wide(PlaceholderValue(u"x"), u"%p").size(), 16u) << "a string's address, not its text";
+}
+
+TEST(PlaceholderValue, LengthGuess) {
+  EXPECT_EQ(PlaceholderValue(static_cast<const char16_t*>(nullptr)).lengthGuess(), 0u);
+  EXPECT_EQ(PlaceholderValue(static_cast<const char*>(nullptr)).lengthGuess(), 0u);
+  EXPECT_EQ(PlaceholderValue(reinterpret_cast<const char*>(uintptr_t{999999})).lengthGuess(), 0u);
+  EXPECT_EQ(PlaceholderValue(u"12345").lengthGuess(), 5u);
+  EXPECT_EQ(PlaceholderValue("123").lengthGuess(), 3u);
+  EXPECT_EQ(PlaceholderValue(static_cast<long long>(1)).lengthGuess(), 10u);
+  EXPECT_EQ(PlaceholderValue(u'x').lengthGuess(), 1u);
+  EXPECT_EQ(PlaceholderValue(static_cast<unsigned char>(1)).lengthGuess(), 2u);
+  EXPECT_EQ(PlaceholderValue(nullptr).lengthGuess(), 16u);
+  EXPECT_EQ(PlaceholderValue(2.0).lengthGuess(), 10u);
+}
+
+}  // namespace
