@@ -8,6 +8,7 @@ set(KEST_PUBLIC_HEADERS
   kest/context/lock_cs.h
   kest/context/thread_annotations.h
   kest/diag/dev_alerts.h
+  kest/format/brace_format.h
   kest/format/placeholder_value.h
   kest/kest_export.h
   kest/platform/clock.h

@@ -4,6 +4,7 @@
 #include "kest/context/central_context.h"
 #include "kest/context/lock_cs.h"
 #include "kest/diag/dev_alerts.h"
+#include "kest/format/brace_format.h"
 #include "kest/format/placeholder_value.h"
 #include "kest/kest_export.h"
 #include "kest/platform/tls.h"

@@ -16,6 +16,7 @@ constexpr int64_t kAlertIntervalSec = 900;
 
 std::atomic<uint32_t> g_dev_machine{kUnknown};
 std::atomic<int64_t> g_last_alert{0};
+std::atomic<void (*)(const char16_t*)> g_alert_hook{nullptr};
 
 bool Receives(uint32_t state) {
   using namespace kest::platform;
@@ -66,6 +67,8 @@ bool GetAndSetIsDevMachine(bool is_dev_machine) noexcept {
 
 void AlertDevelopers(const char16_t* message) {
   if (!IsDevMachine()) return;
+  if (auto hook = g_alert_hook.load(std::memory_order_relaxed))
+    hook(message != nullptr ? message : u"");
   const int64_t now = kest::platform::WallClockSeconds();
   if (!PassThrottle(now)) return;
   try {
@@ -90,6 +93,10 @@ namespace kest {
 void ResetDevAlertsForTesting() noexcept {
   g_dev_machine.store(kUnknown, std::memory_order_relaxed);
   g_last_alert.store(0, std::memory_order_relaxed);
+}
+
+void SetAlertHookForTesting(void (*hook)(const char16_t* message)) noexcept {
+  g_alert_hook.store(hook, std::memory_order_relaxed);
 }
 
 }  // namespace kest

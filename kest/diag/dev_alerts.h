@@ -31,4 +31,8 @@ namespace kest {
 // Test seam: forgets the developer-machine answer and the last alert time.
 KEST_API void ResetDevAlertsForTesting() noexcept;
 
+// Test seam: while set, `hook` sees every message AlertDevelopers is given on a developer machine,
+// before the 900-second throttle, so tests can count alerts exactly. Null removes it.
+KEST_API void SetAlertHookForTesting(void (*hook)(const char16_t* message)) noexcept;
+
 }  // namespace kest

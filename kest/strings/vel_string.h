@@ -22,11 +22,15 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "kest/kest_export.h"
 #include "kest/strings/string_manager.h"
+
+class PlaceholderValue;
 
 class KEST_API VelString {
  public:
@@ -157,6 +161,21 @@ class KEST_API VelString {
   void Preallocate(int length);
   // Cuts the text to `length` characters when it is longer.
   void Truncate(int length);
+
+  // Brace formatting (the pattern grammar is in kest/format/brace_format.h, which defines the
+  // variadic forms: include it, or kest/KestCommon.h, to call them). Format replaces the text,
+  // AppendFormat appends to it; any argument type PlaceholderValue takes may be passed. A null
+  // pattern formats as the empty text. Faulty patterns give marked text and developer alerts,
+  // never an exception; only running out of memory throws std::bad_alloc.
+  template <typename... Args>
+  void Format(const char16_t* pattern, const Args&... args);
+  template <typename... Args>
+  void AppendFormat(const char16_t* pattern, const Args&... args);
+  void Format(const char16_t* pattern, const std::vector<PlaceholderValue>& args);
+  void AppendFormat(const char16_t* pattern, const std::vector<PlaceholderValue>& args);
+  // The forms every other one ends in: `count` arguments at `args`.
+  void FormatList(const char16_t* pattern, const PlaceholderValue* args, size_t count);
+  void AppendFormatList(const char16_t* pattern, const PlaceholderValue* args, size_t count);
 
  private:
   static IAtlStringMgr* DefaultManager() noexcept;
