@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 
@@ -136,6 +137,23 @@ TEST(PlaceholderValue, DoublesPrintTheRuntimesDigits) {
   EXPECT_EQ(Narrow(PlaceholderValue(6.02214076e23), "%+010.4e"), expected);
   // Wide widths stay bounded (4096) and are still rendered completely.
   EXPECT_EQ(Narrow(PlaceholderValue(1.0), "%9999f").size(), 4096u);
+}
+
+// The double path prints exactly what the C runtime prints, for every conversion and value here.
+TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
+  const double values[] = {0.0,     -0.0,       1.0,       -1.5,     0.1,      2.5,
+                           1e-5,    123456789.0, 1e21,     6.02e23,  -3.75e-9, 0.000123456,
+                           99.995,  1.0 / 3,    1e300,     5e-324};
+  const char* specs[] = {"%f",   "%.0f", "%.1f", "%.3f", "%10.2f", "%-10.2f|", "%+f",   "% f",
+                         "%010.3f", "%e",   "%.2e", "%E",   "%g",     "%.3g",     "%G",    "%.0g",
+                         "%12.4g", "%+.2E", "%F"};
+  for (double v : values) {
+    for (const char* spec : specs) {
+      char expected[512];
+      std::snprintf(expected, sizeof(expected), spec, v);
+      EXPECT_EQ(Narrow(PlaceholderValue(v), spec), expected) << spec << " of " << v;
+    }
+  }
 }
 
 TEST(PlaceholderValue, StringConversionsReadWhatTheRecordHolds) {

@@ -4,6 +4,8 @@
 #include "kest/format/placeholder_value.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -259,6 +261,20 @@ void Pad(Sink<Char>& out, const Spec& spec, int content, bool before) {
   if (fill > 0 && before != spec.minus) out.Repeat(Char(' '), fill);
 }
 
+// Digits of `value`, least significant first; returns how many (0 for 0).
+int DecimalDigits(uint64_t value, char* digits) {
+  int n = 0;
+  for (; value != 0; value /= 10) digits[n++] = static_cast<char>('0' + value % 10);
+  return n;
+}
+
+template <int kBits>
+int PowerOfTwoDigits(uint64_t value, char* digits, const char* set) {
+  int n = 0;
+  for (; value != 0; value >>= kBits) digits[n++] = set[value & ((1u << kBits) - 1)];
+  return n;
+}
+
 template <typename Char>
 void PutInteger(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
   const uint64_t bits = v.bits();
@@ -298,8 +314,10 @@ void PutInteger(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
   const int base = spec.letter == 'o' ? 8 : (spec.letter == 'x' || spec.letter == 'X') ? 16 : 10;
   const char* digits_set = spec.letter == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];
-  int n = 0;
-  for (uint64_t m = magnitude; m != 0; m /= base) digits[n++] = digits_set[m % base];
+  // Each base divides by a constant, which compiles to multiplications and shifts.
+  const int n = base == 10 ? DecimalDigits(magnitude, digits)
+                           : base == 16 ? PowerOfTwoDigits<4>(magnitude, digits, digits_set)
+                                        : PowerOfTwoDigits<3>(magnitude, digits, digits_set);
   int min_digits = spec.precision >= 0 ? spec.precision : 1;
   if (spec.precision == 0 && magnitude == 0) min_digits = 0;
   const char* prefix = "";
@@ -322,7 +340,7 @@ void PutInteger(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
   Pad(out, spec, content, true);
   out.PutAscii(prefix);
   out.Repeat(Char('0'), zero_fill + zeros_for_precision);
-  while (n > 0) out.Put(static_cast<Char>(digits[--n]));
+  for (int i = n; i > 0;) out.Put(static_cast<Char>(digits[--i]));
   Pad(out, spec, content, false);
 }
 
@@ -394,9 +412,9 @@ void PutString(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
   }
 }
 
+// snprintf with a conversion rebuilt from validated pieces; nothing from the caller passes through.
 template <typename Char>
-void PutDouble(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
-  // Rebuild the conversion from validated pieces; nothing from the caller is passed through.
+void PutDoubleWithPrintf(Sink<Char>& out, const Spec& spec, double value) {
   char format[32];
   int f = 0;
   format[f++] = '%';
@@ -406,20 +424,65 @@ void PutDouble(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
   if (spec.hash) format[f++] = '#';
   if (spec.zero) format[f++] = '0';
   f += std::snprintf(format + f, sizeof(format) - f, "%d", spec.width);
-  if (spec.precision >= 0)
-    f += std::snprintf(format + f, sizeof(format) - f, ".%d", spec.precision);
+  if (spec.precision >= 0) f += std::snprintf(format + f, sizeof(format) - f, ".%d", spec.precision);
   format[f++] = spec.letter;
   format[f] = 0;
   char small[512];
-  const int needed = std::snprintf(small, sizeof(small), format, v.as_double());
+  const int needed = std::snprintf(small, sizeof(small), format, value);
   if (needed < 0) return;
   if (needed < static_cast<int>(sizeof(small))) {
     out.PutAscii(std::string_view(small, static_cast<size_t>(needed)));
     return;
   }
   std::string big(static_cast<size_t>(needed) + 1, '\0');  // widths or precisions in the thousands
-  std::snprintf(big.data(), big.size(), format, v.as_double());
+  std::snprintf(big.data(), big.size(), format, value);
   out.PutAscii(std::string_view(big.data(), static_cast<size_t>(needed)));
+}
+
+// f, e and g without '#': std::to_chars with the conversion's precision prints the digits printf
+// prints, without printf's format parsing and locale look-ups; sign, padding and case are added
+// here.
+template <typename Char>
+void PutDouble(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
+  const double value = v.as_double();
+  const char lower = static_cast<char>(spec.letter | 0x20);
+  if (spec.hash || lower == 'a' || spec.precision > 350) {
+    PutDoubleWithPrintf(out, spec, value);
+    return;
+  }
+  const int precision = spec.precision >= 0 ? spec.precision : 6;
+  char text[400];
+  const std::chars_format style = lower == 'f'   ? std::chars_format::fixed
+                                  : lower == 'e' ? std::chars_format::scientific
+                                                 : std::chars_format::general;
+  const bool finite = std::isfinite(value);
+  const bool negative = std::signbit(value);
+  const double magnitude = negative ? -value : value;
+  const auto result = std::to_chars(text, text + sizeof(text), magnitude, style,
+                                    lower == 'g' && precision == 0 ? 1 : precision);
+  if (result.ec != std::errc()) {
+    PutDoubleWithPrintf(out, spec, value);
+    return;
+  }
+  int n = static_cast<int>(result.ptr - text);
+  if (!finite) {  // printf spells them "inf" and "nan"
+    n = 3;
+    std::memcpy(text, std::isnan(value) ? "nan" : "inf", 3);
+  }
+  if (spec.letter >= 'A' && spec.letter <= 'Z') {
+    for (int i = 0; i < n; ++i) {
+      if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 32);
+    }
+  }
+  const char sign = negative ? '-' : spec.plus ? '+' : spec.space ? ' ' : 0;
+  const int content = n + (sign != 0 ? 1 : 0);
+  const int fill = spec.width > content ? spec.width - content : 0;
+  const bool zeros = spec.zero && !spec.minus && finite;
+  if (!spec.minus && !zeros) out.Repeat(Char(' '), fill);
+  if (sign != 0) out.Put(static_cast<Char>(sign));
+  if (zeros) out.Repeat(Char('0'), fill);
+  out.PutAscii(std::string_view(text, static_cast<size_t>(n)));
+  if (spec.minus) out.Repeat(Char(' '), fill);
 }
 
 template <typename Char>
@@ -534,7 +597,27 @@ int PlaceholderValue::Format(char* buffer, int length, const char* format) const
 int PlaceholderValue::Format(char16_t* buffer, int length, const char16_t* format) const noexcept {
   Sink<char16_t> out(buffer, length);
   const char16_t* chosen = format != nullptr ? format : m_pFormat;
-  if (chosen == nullptr && m_type == ePVWideString) {
+  if (chosen == nullptr && m_type <= ePVUnsignedLong && m_type != ePVNarrowString &&
+      m_type != ePVWideString && m_type != ePVDouble) {
+    // Integers in their default form, the most common placeholder: digits straight out.
+    char digits[24];
+    uint64_t magnitude = m_value;
+    bool negative = false;
+    if (m_type == ePVInt) {
+      const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(m_value));
+      negative = v < 0;
+      magnitude = negative ? 0 - static_cast<uint64_t>(static_cast<int64_t>(v)) : static_cast<uint64_t>(v);
+    } else if (m_type == ePVInt64) {
+      negative = static_cast<int64_t>(m_value) < 0;
+      magnitude = negative ? 0 - m_value : m_value;
+    } else if (m_type != ePVUInt64) {
+      magnitude = m_value & 0xFFFFFFFFu;
+    }
+    int n = DecimalDigits(magnitude, digits);
+    if (n == 0) digits[n++] = '0';
+    if (negative) out.Put(u'-');
+    while (n > 0) out.Put(static_cast<char16_t>(digits[--n]));
+  } else if (chosen == nullptr && m_type == ePVWideString) {
     // The wide default copies the text as it is; a null string is no text at all.
     if (pointer() == nullptr) return 0;
     const auto* text = static_cast<const char16_t*>(pointer());
