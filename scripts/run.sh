@@ -53,6 +53,13 @@ cmd_test() {
   install_missing "${PACKAGES[@]}"
   build_and_test ci
   build_and_test asan
+  step "fuzz: brace formatter, 60 s under ASan+UBSan"
+  local corpus
+  corpus=$(mktemp -d)
+  cp fuzz/corpus/brace_format/* "$corpus"/
+  "$ROOT/build/asan/fuzz/kest_fuzz_brace_format" -max_total_time=60 -timeout=10 -rss_limit_mb=4096 \
+      -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+  rm -rf "$corpus"
   build_and_test tsan
 
   # Wine keeps its own prefix inside the build tree, made once up front (the first start of a

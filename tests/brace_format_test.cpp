@@ -91,6 +91,9 @@ TEST(BraceFormat, MeasuringEqualsWritingAndBuffersAreRespected) {
   EXPECT_EQ(std::u16string(small), u"abcde");
   EXPECT_EQ(BraceFormatCore(u"ab{0}", small, 6, args, 3), -1) << "a value that does not fit";
   EXPECT_EQ(BraceFormatCore(u"ab", small, 0, args, 3), -1);
+  EXPECT_EQ(BraceFormatCore(u"abcd{7}BAD_FORMAT_TEST", small, 6, args, 3), 6)
+      << "the marker is cut by the buffer end like any text";
+  EXPECT_EQ(std::u16string(small), u"abcd@");
   EXPECT_EQ(BraceFormatCore(nullptr, small, 6, args, 3), 0);
   EXPECT_EQ(small[0], u'\0');
 }

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "kest/format/placeholder_value.h"
@@ -141,12 +141,12 @@ TEST(PlaceholderValue, DoublesPrintTheRuntimesDigits) {
 
 // The double path prints exactly what the C runtime prints, for every conversion and value here.
 TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
-  const double values[] = {0.0,     -0.0,       1.0,       -1.5,     0.1,      2.5,
-                           1e-5,    123456789.0, 1e21,     6.02e23,  -3.75e-9, 0.000123456,
-                           99.995,  1.0 / 3,    1e300,     5e-324};
-  const char* specs[] = {"%f",   "%.0f", "%.1f", "%.3f", "%10.2f", "%-10.2f|", "%+f",   "% f",
-                         "%010.3f", "%e",   "%.2e", "%E",   "%g",     "%.3g",     "%G",    "%.0g",
-                         "%12.4g", "%+.2E", "%F"};
+  const double values[] = {0.0,    -0.0,        1.0,   -1.5,    0.1,      2.5,
+                           1e-5,   123456789.0, 1e21,  6.02e23, -3.75e-9, 0.000123456,
+                           99.995, 1.0 / 3,     1e300, 5e-324};
+  const char* specs[] = {"%f",  "%.0f",    "%.1f",   "%.3f",  "%10.2f", "%-10.2f|", "%+f",
+                         "% f", "%010.3f", "%e",     "%.2e",  "%E",     "%g",       "%.3g",
+                         "%G",  "%.0g",    "%12.4g", "%+.2E", "%F"};
   for (double v : values) {
     for (const char* spec : specs) {
       char expected[512];

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "kest/KestCommon.h"
+#include "kest/platform/sessions.h"
 
 namespace {
 
@@ -243,6 +245,95 @@ int RunPaths(int, char**) {
   return 0;
 }
 
+// Turns "kind:text" into a value; false for an unknown kind. Strings point into `keep`.
+bool ParseArgument(const char* arg, std::vector<VelString>& keep, std::vector<std::string>& narrow,
+                   std::vector<PlaceholderValue>& out) {
+  const char* colon = std::strchr(arg, ':');
+  if (colon == nullptr || colon - arg != 1) return false;
+  const char* text = colon + 1;
+  switch (arg[0]) {
+    case 'i':
+      out.emplace_back(static_cast<int>(std::strtol(text, nullptr, 0)));
+      return true;
+    case 'u':
+      out.emplace_back(static_cast<unsigned>(std::strtoul(text, nullptr, 0)));
+      return true;
+    case 'l':
+      out.emplace_back(static_cast<long long>(std::strtoll(text, nullptr, 0)));
+      return true;
+    case 'q':
+      out.emplace_back(static_cast<unsigned long long>(std::strtoull(text, nullptr, 0)));
+      return true;
+    case 'x':
+      out.emplace_back(static_cast<unsigned char>(std::strtoul(text, nullptr, 0)));
+      return true;
+    case 'f':
+      out.emplace_back(std::strtod(text, nullptr));
+      return true;
+    case 'c':
+      out.emplace_back(static_cast<char16_t>(kest::Utf8ToVelString(text)[0]));
+      return true;
+    case 'p':
+      out.emplace_back(
+          reinterpret_cast<const void*>(static_cast<uintptr_t>(std::strtoull(text, nullptr, 0))));
+      return true;
+    case 's':
+      keep.push_back(kest::Utf8ToVelString(text));
+      out.emplace_back(keep.back());
+      return true;
+    case 'n':
+      narrow.emplace_back(text);
+      out.emplace_back(narrow.back().c_str());
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Renders a pattern with typed arguments. With --dev the tool acts as a developer machine and
+// prints the alerts the formatter raises to standard error instead of sending them.
+int RunFormat(int argc, char** argv) {
+  bool dev = false;
+  if (argc > 0 && std::strcmp(argv[0], "--dev") == 0) {
+    dev = true;
+    --argc;
+    ++argv;
+  }
+  if (argc < 1) {
+    std::fprintf(stderr,
+                 "usage: kestc format [--dev] PATTERN [KIND:VALUE...]\n"
+                 "kinds: i int, u unsigned, l int64, q uint64, x byte, f double, c char,\n"
+                 "       p pointer, s wide string, n narrow string\n");
+    return 2;
+  }
+  static kest::platform::FakeSessions to_stderr;
+  to_stderr.enumerate = [] {
+    return std::vector<kest::platform::SessionInfo>{
+        {0, kest::platform::kSessionActive, VelString()}};
+  };
+  to_stderr.send = [](const kest::platform::SessionInfo&, const VelString& title,
+                      const VelString& body) {
+    std::fprintf(stderr, "%s\n%s\n", Narrow(title).c_str(), Narrow(body).c_str());
+  };
+  kest::platform::SetSessionsForTesting(&to_stderr);  // nothing reaches a real session
+  GetAndSetIsDevMachine(dev);
+  std::vector<VelString> keep;
+  std::vector<std::string> narrow;
+  keep.reserve(static_cast<size_t>(argc));
+  narrow.reserve(static_cast<size_t>(argc));
+  std::vector<PlaceholderValue> args;
+  for (int i = 1; i < argc; ++i) {
+    if (!ParseArgument(argv[i], keep, narrow, args)) {
+      std::fprintf(stderr, "kestc format: cannot read argument \"%s\"\n", argv[i]);
+      return 2;
+    }
+  }
+  VelString result;
+  result.Format(kest::Utf8ToVelString(argv[0]).GetString(), args);
+  std::printf("%s\n", Narrow(result).c_str());
+  return 0;
+}
+
 int RunHelp(int, char**);
 
 const Command kCommands[] = {
@@ -254,6 +345,8 @@ const Command kCommands[] = {
      RunCrc64},
     {"sort", "kestc sort [-r] [-u]", "sorts standard input's UTF-8 lines in logical order",
      RunSort},
+    {"format", "kestc format PATTERN ARG...",
+     "renders a brace pattern with typed arguments (i:5 s:text)", RunFormat},
     {"ls", "kestc ls PATTERN", "files beside kestc matching PATTERN (* and ?)", RunLs},
     {"paths", "kestc paths", "the application folder and a system-folder path", RunPaths},
     {"help", "kestc help", "this list", RunHelp},

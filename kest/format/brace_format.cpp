@@ -165,7 +165,13 @@ int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
         for (int i = 0; i < 3; ++i) {
           if (pass.count_ + i < length) output[pass.count_ + i] = u'@';
         }
-        output[pass.count_ + 3 < length ? pass.count_ + 3 : length - 1] = 0;
+        // As everywhere, a writing pass never reports more than its buffer holds: marked text
+        // cut by the buffer end ends in a NUL at the last position and reports `length`.
+        if (pass.count_ + 3 >= length) {
+          output[length - 1] = 0;
+          return length;
+        }
+        output[pass.count_ + 3] = 0;
       }
       return pass.count_ + 3;
     }

@@ -315,9 +315,9 @@ void PutInteger(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
   const char* digits_set = spec.letter == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];
   // Each base divides by a constant, which compiles to multiplications and shifts.
-  const int n = base == 10 ? DecimalDigits(magnitude, digits)
-                           : base == 16 ? PowerOfTwoDigits<4>(magnitude, digits, digits_set)
-                                        : PowerOfTwoDigits<3>(magnitude, digits, digits_set);
+  const int n = base == 10   ? DecimalDigits(magnitude, digits)
+                : base == 16 ? PowerOfTwoDigits<4>(magnitude, digits, digits_set)
+                             : PowerOfTwoDigits<3>(magnitude, digits, digits_set);
   int min_digits = spec.precision >= 0 ? spec.precision : 1;
   if (spec.precision == 0 && magnitude == 0) min_digits = 0;
   const char* prefix = "";
@@ -424,7 +424,8 @@ void PutDoubleWithPrintf(Sink<Char>& out, const Spec& spec, double value) {
   if (spec.hash) format[f++] = '#';
   if (spec.zero) format[f++] = '0';
   f += std::snprintf(format + f, sizeof(format) - f, "%d", spec.width);
-  if (spec.precision >= 0) f += std::snprintf(format + f, sizeof(format) - f, ".%d", spec.precision);
+  if (spec.precision >= 0)
+    f += std::snprintf(format + f, sizeof(format) - f, ".%d", spec.precision);
   format[f++] = spec.letter;
   format[f] = 0;
   char small[512];
@@ -606,7 +607,8 @@ int PlaceholderValue::Format(char16_t* buffer, int length, const char16_t* forma
     if (m_type == ePVInt) {
       const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(m_value));
       negative = v < 0;
-      magnitude = negative ? 0 - static_cast<uint64_t>(static_cast<int64_t>(v)) : static_cast<uint64_t>(v);
+      magnitude =
+          negative ? 0 - static_cast<uint64_t>(static_cast<int64_t>(v)) : static_cast<uint64_t>(v);
     } else if (m_type == ePVInt64) {
       negative = static_cast<int64_t>(m_value) < 0;
       magnitude = negative ? 0 - m_value : m_value;
