@@ -39,6 +39,14 @@ class Pass {
     ++count_;
   }
 
+  void PutRun(const char16_t* text, int n) {
+    if (writing() && count_ < length_) {
+      const int room = length_ - count_;
+      std::memcpy(out_ + count_, text, sizeof(char16_t) * static_cast<size_t>(n < room ? n : room));
+    }
+    count_ += n;
+  }
+
   // Renders one value at the current position; false when it does not fit.
   bool Render(const PlaceholderValue& value, const char16_t* format) {
     if (!writing()) {
@@ -109,7 +117,11 @@ int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
           digits_start = p + 1;
           spec_length = 0;
         } else {
-          pass.Put(ch);
+          // A run of plain text goes out in one copy, bounded by the room left.
+          const char16_t* end = p + 1;
+          while (*end != 0 && *end != u'{') ++end;
+          pass.PutRun(p, static_cast<int>(end - p));
+          p = end - 1;
         }
         continue;
       case State::kIndex:

@@ -111,6 +111,34 @@ int ReadNumber(const FmtChar*& p) {
   return n;
 }
 
+template <typename FmtChar>
+bool IsConversionLetter(FmtChar c) {
+  switch (c) {
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'o':
+    case 'x':
+    case 'X':
+    case 'c':
+    case 'C':
+    case 's':
+    case 'S':
+    case 'p':
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Parses one conversion after its '%'; advances p past what it read.
 template <typename FmtChar>
 Spec ParseSpec(const FmtChar*& p) {
@@ -145,40 +173,50 @@ Spec ParseSpec(const FmtChar*& p) {
       spec.precision = ReadNumber(p);
     }
   }
-  auto at = [&](const char* s) {
-    for (size_t i = 0; s[i] != 0; ++i) {
-      if (p[i] != static_cast<FmtChar>(s[i])) return false;
-    }
-    return true;
-  };
-  if (at("I64"))
-    spec.length = Length::kI64, p += 3;
-  else if (at("I32"))
-    spec.length = Length::kI32, p += 3;
-  else if (at("hh"))
-    spec.length = Length::kHH, p += 2;
-  else if (at("ll"))
-    spec.length = Length::kLL, p += 2;
-  else if (*p == 'h')
-    spec.length = Length::kH, ++p;
-  else if (*p == 'l')
-    spec.length = Length::kL, ++p;
-  else if (*p == 'L')
-    spec.length = Length::kBigL, ++p;
-  else if (*p == 'I')
-    spec.length = Length::kI, ++p;
-  else if (*p == 'j')
-    spec.length = Length::kJ, ++p;
-  else if (*p == 'z')
-    spec.length = Length::kZ, ++p;
-  else if (*p == 't')
-    spec.length = Length::kT, ++p;
-  else if (*p == 'w')
-    spec.length = Length::kW, ++p;
+  switch (*p) {
+    case 'I':
+      if (p[1] == '6' && p[2] == '4') {
+        spec.length = Length::kI64, p += 3;
+      } else if (p[1] == '3' && p[2] == '2') {
+        spec.length = Length::kI32, p += 3;
+      } else {
+        spec.length = Length::kI, ++p;
+      }
+      break;
+    case 'h':
+      if (p[1] == 'h')
+        spec.length = Length::kHH, p += 2;
+      else
+        spec.length = Length::kH, ++p;
+      break;
+    case 'l':
+      if (p[1] == 'l')
+        spec.length = Length::kLL, p += 2;
+      else
+        spec.length = Length::kL, ++p;
+      break;
+    case 'L':
+      spec.length = Length::kBigL, ++p;
+      break;
+    case 'j':
+      spec.length = Length::kJ, ++p;
+      break;
+    case 'z':
+      spec.length = Length::kZ, ++p;
+      break;
+    case 't':
+      spec.length = Length::kT, ++p;
+      break;
+    case 'w':
+      spec.length = Length::kW, ++p;
+      break;
+    default:
+      break;
+  }
   const FmtChar letter = *p;
   if (letter == 0) return spec;  // a '%' with no letter: default form
   ++p;
-  if (letter < 0x80 && std::strchr("diuoxXcCsSpfFeEgGaA", static_cast<char>(letter)) != nullptr) {
+  if (IsConversionLetter(letter)) {
     spec.letter = static_cast<char>(letter);
     spec.usable = !star;
   }
