@@ -77,6 +77,8 @@ cmd_test() {
     "$WINESERVER" -w || true
   fi
   "$WINESERVER" -p >/dev/null 2>&1 || true
+  # The test preset retries a failed Windows test once: now and then Wine fails to start a process
+  # (the test then fails in no time with no output); a real failure fails both runs.
   # Wine starts its background services with the first program; start them here, away from
   # CTest's output pipes, which they would otherwise hold open until CTest gives up waiting.
   /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null || true
