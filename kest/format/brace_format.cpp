@@ -97,73 +97,51 @@ int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
     return 0;
   }
 
-  enum class State { kText, kIndex, kSpec } state = State::kText;
-  bool has_index = false;
-  uint64_t index = 0;
-  const char16_t* digits_start = nullptr;
-  char16_t spec[kMaxSpec + 2];
-  int spec_length = 0;
   uint32_t automatic = 0;
-
-  for (const char16_t* p = pattern; *p != 0; ++p) {
-    if (pass.full()) break;
-    const char16_t ch = *p;
-    switch (state) {
-      case State::kText:
-        if (ch == u'{') {
-          state = State::kIndex;
-          has_index = false;
-          index = 0;
-          digits_start = p + 1;
-          spec_length = 0;
-        } else {
-          // A run of plain text goes out in one copy, bounded by the room left.
-          const char16_t* end = p + 1;
-          while (*end != 0 && *end != u'{') ++end;
-          pass.PutRun(p, static_cast<int>(end - p));
-          p = end - 1;
-        }
-        continue;
-      case State::kIndex:
-        if (ch >= u'0' && ch <= u'9') {
-          // Saturates far above any argument count: a huge index is simply "not below it".
-          index = index > 0xFFFFFFFFull ? index : index * 10 + static_cast<uint64_t>(ch - u'0');
-          has_index = true;
-          continue;
-        }
-        if (ch == u':') {
-          state = State::kSpec;
-          continue;
-        }
-        if (ch == u'{') {
-          pass.Put(u'{');
-          if (!has_index) {
-            state = State::kText;
-          } else {
-            // '{', digits, '{': the digits are text, the second '{' opens a new placeholder.
-            for (const char16_t* d = digits_start; d < p; ++d) pass.Put(*d);
-            has_index = false;
-            index = 0;
-            digits_start = p + 1;
-          }
-          continue;
-        }
-        if (ch != u'}') {
-          pass.Put(u'{');
-          for (const char16_t* d = digits_start; d < p; ++d) pass.Put(*d);
-          pass.Put(ch);
-          state = State::kText;
-          continue;
-        }
-        break;  // '}': render below
-      case State::kSpec:
-        if (ch != u'}') {
-          if (spec_length <= kMaxSpec) spec[spec_length] = ch;
-          ++spec_length;
-          continue;
-        }
-        break;  // '}': render below
+  const char16_t* p = pattern;
+  while (*p != 0 && !pass.full()) {
+    if (*p != u'{') {
+      // A run of plain text goes out in one copy, bounded by the room left.
+      const char16_t* end = p + 1;
+      while (*end != 0 && *end != u'{') ++end;
+      pass.PutRun(p, static_cast<int>(end - p));
+      p = end;
+      continue;
     }
+    const char16_t* q = p + 1;
+    if (*q == u'{') {  // "{{"
+      pass.Put(u'{');
+      p = q + 1;
+      continue;
+    }
+    // Digits of an explicit index; saturating far above any argument count.
+    const char16_t* digits = q;
+    uint64_t index = 0;
+    while (*q >= u'0' && *q <= u'9') {
+      index = index > 0xFFFFFFFFull ? index : index * 10 + static_cast<uint64_t>(*q - u'0');
+      ++q;
+    }
+    const bool has_index = q != digits;
+    const char16_t* spec = nullptr;
+    int spec_length = 0;
+    if (*q == u':') {
+      spec = ++q;
+      while (*q != 0 && *q != u'}') ++q;
+      spec_length = static_cast<int>(q - spec);
+    }
+    if (*q == 0) break;  // an unfinished placeholder at the end is dropped
+    if (*q != u'}') {
+      pass.Put(u'{');
+      pass.PutRun(digits, static_cast<int>(q - digits));
+      if (*q == u'{') {
+        p = q;  // '{', digits, '{': the digits are text, the second '{' opens a placeholder
+      } else {
+        pass.Put(*q);
+        p = q + 1;
+      }
+      continue;
+    }
+    p = q + 1;
 
     // A complete placeholder.
     const uint64_t used_index = has_index ? index : automatic;
@@ -189,7 +167,7 @@ int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
     }
     char16_t format[kMaxSpec + 2];
     const char16_t* chosen = nullptr;
-    if (state == State::kSpec) {
+    if (spec != nullptr) {
       if (spec_length > kMaxSpec) {
         chosen = kTooLongFormat;
       } else {
@@ -201,10 +179,6 @@ int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
     }
     if (!pass.Render(args[used_index], chosen)) return -1;
     ++automatic;
-    state = State::kText;
-    has_index = false;
-    index = 0;
-    spec_length = 0;
   }
 
   if (pass.writing()) {

@@ -4,6 +4,7 @@
 #include "kest/format/placeholder_value.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -478,6 +479,59 @@ void PutDoubleWithPrintf(Sink<Char>& out, const Spec& spec, double value) {
   out.PutAscii(std::string_view(big.data(), static_cast<size_t>(needed)));
 }
 
+__extension__ typedef unsigned __int128 Uint128;
+
+// Fixed notation with up to 9 decimals for |value| below 1e9, exactly as printf rounds it: the
+// double is m * 2^e exactly, so m * 10^precision / 2^-e with round-half-to-even on the exact
+// remainder gives printf's digits with integer arithmetic alone. False when out of that range.
+bool FixedFast(double value, int precision, char* text, int& length) {
+  if (precision > 9 || !(value < 1e9)) return false;
+  const uint64_t bits = std::bit_cast<uint64_t>(value);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  int exponent;
+  if (biased == 0) {
+    exponent = -1074;  // subnormal
+  } else {
+    mantissa |= uint64_t{1} << 52;
+    exponent = biased - 1075;
+  }
+  static constexpr uint64_t kPow10[10] = {1,      10,      100,      1000,      10000,
+                                          100000, 1000000, 10000000, 100000000, 1000000000};
+  uint64_t scaled;
+  if (mantissa == 0) {
+    scaled = 0;
+  } else if (exponent >= 0) {
+    scaled = (mantissa << exponent) * kPow10[precision];  // below 1e9 * 1e9 < 2^63
+  } else if (exponent >= -120) {
+    const Uint128 product = static_cast<Uint128>(mantissa) * kPow10[precision];
+    const int shift = -exponent;
+    Uint128 quotient = product >> shift;
+    const Uint128 remainder = product - (quotient << shift);
+    const Uint128 half = static_cast<Uint128>(1) << (shift - 1);
+    if (remainder > half || (remainder == half && (quotient & 1) != 0)) ++quotient;
+    scaled = static_cast<uint64_t>(quotient);
+  } else {
+    scaled = 0;  // below 2^-67 * 2^53: rounds to zero at 9 decimals or fewer
+  }
+  const uint64_t whole = scaled / kPow10[precision];
+  uint64_t fraction = scaled % kPow10[precision];
+  char digits[24];
+  int n = DecimalDigits(whole, digits);
+  if (n == 0) digits[n++] = '0';
+  length = 0;
+  while (n > 0) text[length++] = digits[--n];
+  if (precision > 0) {
+    text[length++] = '.';
+    for (int i = precision - 1; i >= 0; --i) {
+      text[length + i] = static_cast<char>('0' + fraction % 10);
+      fraction /= 10;
+    }
+    length += precision;
+  }
+  return true;
+}
+
 // f, e and g without '#': std::to_chars with the conversion's precision prints the digits printf
 // prints, without printf's format parsing and locale look-ups; sign, padding and case are added
 // here.
@@ -497,13 +551,16 @@ void PutDouble(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
   const bool finite = std::isfinite(value);
   const bool negative = std::signbit(value);
   const double magnitude = negative ? -value : value;
-  const auto result = std::to_chars(text, text + sizeof(text), magnitude, style,
-                                    lower == 'g' && precision == 0 ? 1 : precision);
-  if (result.ec != std::errc()) {
-    PutDoubleWithPrintf(out, spec, value);
-    return;
+  int n = 0;
+  if (!(lower == 'f' && finite && FixedFast(magnitude, precision, text, n))) {
+    const auto result = std::to_chars(text, text + sizeof(text), magnitude, style,
+                                      lower == 'g' && precision == 0 ? 1 : precision);
+    if (result.ec != std::errc()) {
+      PutDoubleWithPrintf(out, spec, value);
+      return;
+    }
+    n = static_cast<int>(result.ptr - text);
   }
-  int n = static_cast<int>(result.ptr - text);
   if (!finite) {  // printf spells them "inf" and "nan"
     n = 3;
     std::memcpy(text, std::isnan(value) ? "nan" : "inf", 3);
