@@ -158,7 +158,8 @@ TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
   uint64_t state = 88172645463325252ull;
   for (int i = 0; i < 20000; ++i) {
     state ^= state << 13, state ^= state >> 7, state ^= state << 17;
-    const double v = static_cast<double>(state % 2000000000000ull) / static_cast<double>(1ull << (state % 40));
+    const double v =
+        static_cast<double>(state % 2000000000000ull) / static_cast<double>(1ull << (state % 40));
     const int precision = static_cast<int>(state % 10);
     char spec[8], expected[64];
     std::snprintf(spec, sizeof(spec), "%%.%df", precision);

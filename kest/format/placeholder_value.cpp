@@ -652,6 +652,57 @@ void Render(Sink<Char>& out, const PlaceholderValue& v, const FmtChar* format) {
   if (!value_used) PutConversion(out, DefaultSpec(v.type(), wide), v, wide);
 }
 
+bool IsIntegerKind(PlaceholderValueType t) {
+  return t == ePVInt || t == ePVUnsigned || t == ePVInt64 || t == ePVUInt64 ||
+         t == ePVUnsignedLong || t == ePVByte;
+}
+
+// "%" ['0'] [width of one or two digits] ('d' | 'i' | 'u' | 'x' | 'X') with nothing around it:
+// rendered directly from the 32 low bits. Anything else returns false for the general path.
+bool SimpleInteger(Sink<char16_t>& out, const char16_t* format, const PlaceholderValue& v) {
+  const char16_t* p = format;
+  if (*p++ != u'%') return false;
+  const bool zero = *p == u'0';
+  if (zero) ++p;
+  int width = 0;
+  for (int i = 0; i < 2 && *p >= u'0' && *p <= u'9'; ++i, ++p) width = width * 10 + (*p - u'0');
+  const char16_t letter = *p++;
+  if (*p != 0) return false;
+  char digits[24];
+  int n;
+  bool negative = false;
+  const uint32_t low = static_cast<uint32_t>(v.bits());
+  switch (letter) {
+    case u'd':
+    case u'i': {
+      const int32_t value = static_cast<int32_t>(low);
+      negative = value < 0;
+      n = DecimalDigits(negative ? 0 - static_cast<uint64_t>(static_cast<int64_t>(value)) : low,
+                        digits);
+      break;
+    }
+    case u'u':
+      n = DecimalDigits(low, digits);
+      break;
+    case u'x':
+      n = PowerOfTwoDigits<4>(low, digits, "0123456789abcdef");
+      break;
+    case u'X':
+      n = PowerOfTwoDigits<4>(low, digits, "0123456789ABCDEF");
+      break;
+    default:
+      return false;
+  }
+  if (n == 0) digits[n++] = '0';
+  const int content = n + (negative ? 1 : 0);
+  const int fill = width > content ? width - content : 0;
+  if (!zero) out.Repeat(u' ', fill);
+  if (negative) out.Put(u'-');
+  if (zero) out.Repeat(u'0', fill);
+  while (n > 0) out.Put(static_cast<char16_t>(digits[--n]));
+  return true;
+}
+
 }  // namespace
 
 uint64_t PlaceholderValue::lengthGuess() const noexcept {
@@ -714,6 +765,8 @@ int PlaceholderValue::Format(char16_t* buffer, int length, const char16_t* forma
     if (n == 0) digits[n++] = '0';
     if (negative) out.Put(u'-');
     while (n > 0) out.Put(static_cast<char16_t>(digits[--n]));
+  } else if (chosen != nullptr && IsIntegerKind(m_type) && SimpleInteger(out, chosen, *this)) {
+    // done: "%d", "%5u", "%02X" and the like, the specs patterns use most
   } else if (chosen == nullptr && m_type == ePVWideString) {
     // The wide default copies the text as it is; a null string is no text at all.
     if (pointer() == nullptr) return 0;
