@@ -666,8 +666,8 @@ bool SimpleInteger(Sink<char16_t>& out, const char16_t* format, const Placeholde
   if (zero) ++p;
   int width = 0;
   for (int i = 0; i < 2 && *p >= u'0' && *p <= u'9'; ++i, ++p) width = width * 10 + (*p - u'0');
-  const char16_t letter = *p++;
-  if (*p != 0) return false;
+  const char16_t letter = *p;
+  if (letter == 0 || p[1] != 0) return false;  // never read past the format's NUL
   char digits[24];
   int n;
   bool negative = false;
