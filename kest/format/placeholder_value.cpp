@@ -53,7 +53,13 @@ class Sink {
 
 template <>
 void Sink<char16_t>::PutText(const char16_t* text, int length) {
-  for (int i = 0; i < length; ++i) Put(text[i]);
+  if (length <= 0) return;
+  if (count_ < capacity_) {
+    const int room = capacity_ - count_;
+    std::memcpy(buffer_ + count_, text,
+                sizeof(char16_t) * static_cast<size_t>(length < room ? length : room));
+  }
+  count_ += length;
 }
 
 template <>
