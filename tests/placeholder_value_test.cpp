@@ -165,6 +165,17 @@ TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
     std::snprintf(spec, sizeof(spec), "%%.%df", precision);
     std::snprintf(expected, sizeof(expected), spec, v);
     ASSERT_EQ(Narrow(PlaceholderValue(v), spec), expected) << spec << " of " << v;
+    // The wide rendering takes its own shortcut for "%.Nf"; negative values too.
+    const std::u16string wide_spec =
+        u"%." + std::u16string(1, static_cast<char16_t>(u'0' + precision)) + u"f";
+    const std::string wide_result = [&] {
+      std::string narrowed;
+      for (char16_t c : Wide(PlaceholderValue(-v), wide_spec.c_str()))
+        narrowed += static_cast<char>(c);
+      return narrowed;
+    }();
+    std::snprintf(expected, sizeof(expected), spec, -v);
+    ASSERT_EQ(wide_result, expected) << spec << " of " << -v;
   }
 }
 

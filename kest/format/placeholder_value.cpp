@@ -709,6 +709,23 @@ bool SimpleInteger(Sink<char16_t>& out, const char16_t* format, const Placeholde
   return true;
 }
 
+// "%.Nf" (N one digit) with nothing around it, for values the exact fixed-point path takes.
+bool SimpleFixed(Sink<char16_t>& out, const char16_t* format, const PlaceholderValue& v) {
+  if (format[0] != u'%' || format[1] != u'.' || format[2] < u'0' || format[2] > u'9' ||
+      format[3] != u'f' || format[4] != 0) {
+    return false;
+  }
+  const double value = v.as_double();
+  if (!std::isfinite(value)) return false;
+  const bool negative = std::signbit(value);
+  char text[40];
+  int n = 0;
+  if (!FixedFast(negative ? -value : value, format[2] - u'0', text, n)) return false;
+  if (negative) out.Put(u'-');
+  for (int i = 0; i < n; ++i) out.Put(static_cast<char16_t>(text[i]));
+  return true;
+}
+
 }  // namespace
 
 uint64_t PlaceholderValue::lengthGuess() const noexcept {
@@ -771,6 +788,8 @@ int PlaceholderValue::Format(char16_t* buffer, int length, const char16_t* forma
     if (n == 0) digits[n++] = '0';
     if (negative) out.Put(u'-');
     while (n > 0) out.Put(static_cast<char16_t>(digits[--n]));
+  } else if (chosen != nullptr && m_type == ePVDouble && SimpleFixed(out, chosen, *this)) {
+    // done: "%.3f" and the like
   } else if (chosen != nullptr && IsIntegerKind(m_type) && SimpleInteger(out, chosen, *this)) {
     // done: "%d", "%5u", "%02X" and the like, the specs patterns use most
   } else if (chosen == nullptr && m_type == ePVWideString) {
