@@ -131,16 +131,17 @@ void KestMixed(benchmark::State& state) {
 }
 void FmtMixedU16(benchmark::State& state) {
   for (auto _ : state) {
-    benchmark::DoNotOptimize(fmt::format(u"Server {} answered {} of {} checks in {:.1f} ms (code {:X})",
-                                         kNameU16, 97, 100, 12.5, 0xBEEFu));
+    benchmark::DoNotOptimize(
+        fmt::format(u"Server {} answered {} of {} checks in {:.1f} ms (code {:X})", kNameU16, 97,
+                    100, 12.5, 0xBEEFu));
   }
 }
 void SwprintfMixed(benchmark::State& state) {
   wchar_t buffer[128];
   for (auto _ : state) {
-    benchmark::DoNotOptimize(std::swprintf(buffer, 128,
-                                           L"Server %ls answered %d of %d checks in %.1f ms (code %X)",
-                                           kNameWide.c_str(), 97, 100, 12.5, 0xBEEFu));
+    benchmark::DoNotOptimize(
+        std::swprintf(buffer, 128, L"Server %ls answered %d of %d checks in %.1f ms (code %X)",
+                      kNameWide.c_str(), 97, 100, 12.5, 0xBEEFu));
     benchmark::ClobberMemory();
   }
 }
@@ -181,16 +182,26 @@ void FmtFormatToN(benchmark::State& state) {
 struct Registrar {
   Registrar() {
     const std::pair<const char*, void (*)(benchmark::State&)> all[] = {
-        {"KestInts", KestInts},           {"FmtIntsU16", FmtIntsU16},
-        {"FmtIntsNarrow", FmtIntsNarrow}, {"SwprintfInts", SwprintfInts},
-        {"KestString", KestString},       {"FmtStringU16", FmtStringU16},
-        {"FmtStringNarrow", FmtStringNarrow}, {"SwprintfString", SwprintfString},
-        {"KestByte", KestByte},           {"FmtByteU16", FmtByteU16},
-        {"SwprintfByte", SwprintfByte},   {"KestDouble", KestDouble},
-        {"FmtDoubleU16", FmtDoubleU16},   {"SnprintfDouble", SnprintfDouble},
-        {"KestMixed", KestMixed},         {"FmtMixedU16", FmtMixedU16},
-        {"SwprintfMixed", SwprintfMixed}, {"KestAppendLoop", KestAppendLoop},
-        {"FmtAppendLoopU16", FmtAppendLoopU16}, {"KestCore", KestCore},
+        {"KestInts", KestInts},
+        {"FmtIntsU16", FmtIntsU16},
+        {"FmtIntsNarrow", FmtIntsNarrow},
+        {"SwprintfInts", SwprintfInts},
+        {"KestString", KestString},
+        {"FmtStringU16", FmtStringU16},
+        {"FmtStringNarrow", FmtStringNarrow},
+        {"SwprintfString", SwprintfString},
+        {"KestByte", KestByte},
+        {"FmtByteU16", FmtByteU16},
+        {"SwprintfByte", SwprintfByte},
+        {"KestDouble", KestDouble},
+        {"FmtDoubleU16", FmtDoubleU16},
+        {"SnprintfDouble", SnprintfDouble},
+        {"KestMixed", KestMixed},
+        {"FmtMixedU16", FmtMixedU16},
+        {"SwprintfMixed", SwprintfMixed},
+        {"KestAppendLoop", KestAppendLoop},
+        {"FmtAppendLoopU16", FmtAppendLoopU16},
+        {"KestCore", KestCore},
         {"FmtFormatToN", FmtFormatToN},
     };
     for (const auto& [name, fn] : all) benchmark::RegisterBenchmark(name, fn);

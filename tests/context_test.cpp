@@ -2,26 +2,12 @@
 
 #include <thread>
 
+#include "context_test_support.h"
 #include "fake_clock.h"
 #include "kest/context/central_context.h"
 #include "kest/platform/tls.h"
 
 namespace {
-
-// Gives the test its own thread-local slot, as a host would, and takes it back afterwards.
-class ContextTest : public FakeClockTest {
- protected:
-  void SetUp() override {
-    FakeClockTest::SetUp();
-    gCentralCtxTLSIndex = kest::platform::AllocateThreadSlot();
-    ASSERT_NE(gCentralCtxTLSIndex, 0u);
-  }
-  void TearDown() override {
-    kest::platform::FreeThreadSlot(gCentralCtxTLSIndex);
-    gCentralCtxTLSIndex = 0;
-    FakeClockTest::TearDown();
-  }
-};
 
 using ContextLife = ContextTest;
 using ContextRecording = ContextTest;

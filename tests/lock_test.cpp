@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "context_test_support.h"
 #include "fake_clock.h"
 #include "kest/context/central_context.h"
 #include "kest/context/lock_cs.h"
@@ -14,19 +15,7 @@
 
 namespace {
 
-class LockTest : public FakeClockTest {
- protected:
-  void SetUp() override {
-    FakeClockTest::SetUp();
-    gCentralCtxTLSIndex = kest::platform::AllocateThreadSlot();
-    ASSERT_NE(gCentralCtxTLSIndex, 0u);
-  }
-  void TearDown() override {
-    kest::platform::FreeThreadSlot(gCentralCtxTLSIndex);
-    gCentralCtxTLSIndex = 0;
-    FakeClockTest::TearDown();
-  }
-};
+using LockTest = ContextTest;
 
 using LockAccounting = LockTest;
 using LockGuards = LockTest;

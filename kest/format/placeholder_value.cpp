@@ -422,6 +422,18 @@ void PutCharacter(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) 
   Pad(out, spec, 1, false);
 }
 
+// Text of either width, padded to the spec's width after conversion to the output's width.
+template <typename Char, typename SourceChar>
+void PutSource(Sink<Char>& out, const Spec& spec, const SourceChar* text) {
+  int n = 0;
+  while ((spec.precision < 0 || n < spec.precision) && text[n] != 0) ++n;
+  Sink<Char> measure(nullptr, 0);
+  measure.PutText(text, n);
+  Pad(out, spec, measure.count(), true);
+  out.PutText(text, n);
+  Pad(out, spec, measure.count(), false);
+}
+
 template <typename Char>
 void PutString(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
   const void* pointer = v.pointer();
@@ -435,25 +447,9 @@ void PutString(Sink<Char>& out, const Spec& spec, const PlaceholderValue& v) {
   }
   // The precision limits how much of the source is read; the width counts output characters.
   if (v.type() == ePVWideString) {
-    const auto* text = static_cast<const char16_t*>(pointer);
-    int n = 0;
-    while ((spec.precision < 0 || n < spec.precision) && text[n] != 0) ++n;
-    const int before = out.count();
-    Sink<Char> measure(nullptr, 0);
-    measure.PutText(text, n);
-    Pad(out, spec, measure.count(), true);
-    out.PutText(text, n);
-    Pad(out, spec, out.count() - before, false);
+    PutSource(out, spec, static_cast<const char16_t*>(pointer));
   } else {
-    const auto* text = static_cast<const char*>(pointer);
-    int n = 0;
-    while ((spec.precision < 0 || n < spec.precision) && text[n] != 0) ++n;
-    const int before = out.count();
-    Sink<Char> measure(nullptr, 0);
-    measure.PutText(text, n);
-    Pad(out, spec, measure.count(), true);
-    out.PutText(text, n);
-    Pad(out, spec, out.count() - before, false);
+    PutSource(out, spec, static_cast<const char*>(pointer));
   }
 }
 

@@ -71,12 +71,17 @@ VelString Utf8ToVelString(std::string_view text) {
   return result;
 }
 
-std::string ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) noexcept {
+  if (text == nullptr || length <= 0) return 0;
+  if (out == nullptr || capacity < 0) capacity = 0;
+  int bytes = 0;
+  auto put = [&](uint32_t byte) {
+    if (bytes < capacity) out[bytes] = static_cast<char>(byte);
+    ++bytes;
+  };
+  for (int i = 0; i < length; ++i) {
     uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
@@ -84,21 +89,29 @@ std::string ToUtf8(std::u16string_view text) {
       cp = 0xFFFD;
     }
     if (cp < 0x80) {
-      out += static_cast<char>(cp);
+      put(cp);
     } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
+      put(0xC0 | (cp >> 6));
+      put(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
+      put(0xE0 | (cp >> 12));
+      put(0x80 | ((cp >> 6) & 0x3F));
+      put(0x80 | (cp & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
+      put(0xF0 | (cp >> 18));
+      put(0x80 | ((cp >> 12) & 0x3F));
+      put(0x80 | ((cp >> 6) & 0x3F));
+      put(0x80 | (cp & 0x3F));
     }
   }
+  return bytes;
+}
+
+std::string ToUtf8(std::u16string_view text) {
+  if (text.size() > INT_MAX) throw std::bad_alloc();
+  const int length = static_cast<int>(text.size());
+  std::string out(static_cast<size_t>(Utf16ToUtf8(text.data(), length, nullptr, 0)), '\0');
+  Utf16ToUtf8(text.data(), length, out.data(), static_cast<int>(out.size()));
   return out;
 }
 

@@ -15,6 +15,11 @@ namespace kest {
 // `capacity`.
 KEST_API int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) noexcept;
 
+// Encodes `length` UTF-16 units as UTF-8 into at most `capacity` bytes at `out` (null to measure)
+// and returns the bytes the whole text needs; an unpaired surrogate becomes U+FFFD. Never writes
+// past `capacity`.
+KEST_API int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) noexcept;
+
 // The whole text as a VelString / as UTF-8 (an unpaired surrogate becomes U+FFFD). Throw
 // std::bad_alloc only when memory runs out.
 KEST_API VelString Utf8ToVelString(std::string_view text);

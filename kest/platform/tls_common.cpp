@@ -1,4 +1,8 @@
+// The portable helpers over the system's slot functions (kernel32's on Windows, the library's own
+// on POSIX).
+#if defined(_WIN32)
 #include <windows.h>
+#endif
 
 #include "kest/platform/tls.h"
 
