@@ -168,6 +168,20 @@ int RunDemo(int, char**) {
   std::printf("  CaseInsensitiveVelStringEqual        = %s\n",
               CaseInsensitiveVelStringEqual()(a, b) ? "true" : "false");
 
+  Heading("Brace formatting");
+  {
+    VelString text;
+    text.Format(u"{0} answered {1} of {2} checks in {3:.1f} ms (code {4:04X})", host, 97, 100, 12.5,
+                0xBEEFu);
+    std::printf("  %s\n", Narrow(text).c_str());
+    text.Format(u"{1} {} and {{literal}} braces", u"first", u"second");
+    std::printf("  %s\n", Narrow(text).c_str());
+    text.Format(u"a value is missing: {3} BAD_FORMAT_TEST", 1);
+    std::printf("  %s\n", Narrow(text).c_str());
+    text.AppendFormat(u" | appended {0:+d}", 42);
+    std::printf("  %s\n", Narrow(text).c_str());
+  }
+
   Heading("Checksums");
   const char digits[] = "123456789";
   std::printf("  CRC32(\"123456789\") = %08" PRIx32 "  CRC64(\"123456789\") = %016" PRIx64 "\n",
