@@ -111,6 +111,117 @@ TEST(BraceFormat, FastAndSlowPathsAgree) {
   EXPECT_EQ(Fmt(huge_pattern.c_str(), 1).size(), 10001u);
 }
 
+// Every placeholder kind the engine renders itself, at every buffer size around its text.
+TEST(BraceFormat, ValuesRenderedInPlaceRespectTheRoomLeft) {
+  struct Case {
+    const char16_t* pattern;
+    PlaceholderValue value;
+    const char16_t* text;
+  } cases[] = {
+      {u"{0}", PlaceholderValue(-12345), u"-12345"},
+      {u"{0}", PlaceholderValue(static_cast<unsigned long long>(18446744073709551615ull)),
+       u"18446744073709551615"},
+      {u"{0}", PlaceholderValue(u"alpha"), u"alpha"},
+      {u"{0:05X}", PlaceholderValue(0xBEEFu), u"0BEEF"},
+      {u"{0:.2f}", PlaceholderValue(-2.345), u"-2.35"},
+      {u"{0:8.3e}", PlaceholderValue(1234.5), u"1.234e+03"},
+  };
+  for (const Case& c : cases) {
+    const int length = static_cast<int>(std::char_traits<char16_t>::length(c.text));
+    EXPECT_EQ(BraceFormatCore(c.pattern, nullptr, -1, &c.value, 1), length);
+    for (int size = 1; size <= length + 2; ++size) {
+      std::u16string out(static_cast<size_t>(size) + 4, u'#');
+      const int written = BraceFormatCore(c.pattern, out.data(), size, &c.value, 1);
+      EXPECT_EQ(out.substr(static_cast<size_t>(size)), u"####") << "nothing past the buffer";
+      if (size < length) {
+        EXPECT_EQ(written, -1) << "the value does not fit " << size;
+      } else if (size == length) {
+        // It fits without its NUL: the text is cut like any text reaching the buffer end.
+        EXPECT_EQ(written, size);
+        EXPECT_EQ(std::u16string(out.c_str()), std::u16string(c.text, c.text + size - 1));
+      } else {
+        EXPECT_EQ(written, length);
+        EXPECT_EQ(std::u16string(out.c_str()), c.text);
+      }
+    }
+  }
+}
+
+// Format writes straight into a string's own block when it can; inputs that live in that block,
+// shared blocks and blocks that are too small must all give the same text as a fresh string.
+TEST(BraceFormat, FormattingIntoTheStringsOwnBlock) {
+  VelString s(u"abc");
+  s.Format(u"{0}|{0}", s);
+  EXPECT_EQ(Str(s), u"abc|abc") << "an argument inside the block";
+  s = u"<{0}> and some room";
+  s.Format(s.GetString(), 5);
+  EXPECT_EQ(Str(s), u"<5> and some room") << "the pattern inside the block";
+  s = u"0123456789";
+  s.Format(u"[{0}]", s.GetString() + 5);
+  EXPECT_EQ(Str(s), u"[56789]") << "an argument pointing into the middle";
+  s = u"%05d and room";
+  s.Format(u"{0}", PlaceholderValue(42, s.GetString()));
+  EXPECT_EQ(Str(s), u"00042 and room") << "an own format inside the block";
+
+  VelString shared(u"keep this text");
+  VelString copy = shared;
+  shared.Format(u"{0}", 1);
+  EXPECT_EQ(Str(copy), u"keep this text");
+  EXPECT_EQ(Str(shared), u"1");
+
+  VelString locked(u"locked block with room");
+  locked.LockBuffer();
+  locked.Format(u"{0}-{1}", 1, 2);
+  EXPECT_EQ(Str(locked), u"1-2");
+  VelString other = locked;
+  EXPECT_NE(other.GetString(), locked.GetString()) << "still locked, so never shared";
+
+  VelString small(u"x");
+  const std::u16string long_text(300, u'L');
+  small.Format(u"{0}{1}", long_text.c_str(), 7);
+  EXPECT_EQ(Str(small), long_text + u"7") << "a block too small for the text";
+  small.Format(u"{0}", 3);
+  EXPECT_EQ(Str(small), u"3");
+}
+
+// Pattern text is scanned in 16-byte blocks: braces and ends at every position and alignment.
+TEST(BraceFormat, PlainTextAtEveryLengthAndAlignment) {
+  for (size_t offset = 0; offset < 9; ++offset) {
+    for (size_t length = 0; length < 70; ++length) {
+      std::u16string text(length, u't');
+      for (size_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(u'a' + i % 26);
+      const size_t split = length / 3;
+      const std::u16string with_placeholder =
+          text.substr(0, split) + u"{0}" + text.substr(split) + u"{{";
+      for (int form = 0; form < 2; ++form) {
+        const std::u16string& pattern_text = form == 0 ? text : with_placeholder;
+        std::u16string storage(offset, u'#');  // junk before, '{' after: neither may be read
+        storage += pattern_text;
+        storage += u'\0';
+        storage += u"{0}{0}";
+        const char16_t* pattern = storage.c_str() + offset;
+        ASSERT_EQ(VelString(pattern).GetLength(), static_cast<int>(pattern_text.size()));
+        const std::u16string expected =
+            form == 0 ? text : text.substr(0, split) + u"5" + text.substr(split) + u"{";
+        ASSERT_EQ(Fmt(pattern, 5), expected) << offset << " " << length;
+      }
+    }
+  }
+}
+
+// A measured text beyond INT_MAX characters cannot be a string: the pass says it does not fit,
+// and Format throws the library's out-of-memory exception, keeping the string valid.
+TEST(BraceFormat, TextLongerThanAnyStringIsRefused) {
+  const std::u16string big(size_t{1} << 22, u'b');
+  std::u16string pattern;
+  for (int i = 0; i < 520; ++i) pattern += u"{0}";  // 520 * 4 Mi characters > INT_MAX
+  const PlaceholderValue arg(big.c_str());
+  EXPECT_EQ(BraceFormatCore(pattern.c_str(), nullptr, -1, &arg, 1), -1);
+  VelString s(u"before");
+  EXPECT_THROW(s.Format(pattern.c_str(), big.c_str()), std::bad_alloc);
+  EXPECT_EQ(Str(s), u"before");
+}
+
 TEST(BraceFormat, AppendFormatAndStrFormat) {
   VelString s(u"x=");
   s.AppendFormat(u"{0}", 5);
@@ -140,6 +251,34 @@ TEST_F(FormatReports, MissingValueIsMarkedAndReported) {
   alerts.clear();
   EXPECT_EQ(Fmt(u"BAD_FORMAT_TEST {3}", 1), u"BAD_FORMAT_TEST @@@");
   EXPECT_TRUE(alerts.empty());
+}
+
+// A string with a block of its own is formatted in place; its reports must come exactly as often
+// as from a fresh string, whether the in-place attempt holds the text or is thrown away.
+TEST_F(FormatReports, ReportsComeOnceWhateverBlockTheTextIsBuiltIn) {
+  VelString roomy(std::u16string(100, u'r').c_str());
+  roomy.Format(u"a{1}b", 1);
+  EXPECT_EQ(Str(roomy), u"a@@@");
+  EXPECT_EQ(alerts.size(), 1u);
+  alerts.clear();
+  roomy.Format(u"{1}{2}", 1, 2, 3);
+  EXPECT_EQ(Str(roomy), u"23");
+  EXPECT_EQ(alerts.size(), 2u);
+  alerts.clear();
+
+  // Text that fits the block up to a missing value whose marker does not: the attempt reaches the
+  // report and is then redone in the stack buffer.
+  VelString tiny(u"t");
+  const std::u16string lead(static_cast<size_t>(tiny.GetAllocLength() - 1), u'a');
+  tiny.Format((lead + u"{3}").c_str(), 1);
+  EXPECT_EQ(Str(tiny), lead + u"@@@");
+  EXPECT_EQ(alerts.size(), 1u);
+  alerts.clear();
+  VelString tiny2(u"t");
+  const std::u16string text(50, u'w');
+  tiny2.Format(u"{1}", text.c_str(), text.c_str());
+  EXPECT_EQ(Str(tiny2), text);
+  EXPECT_EQ(alerts.size(), 1u);
 }
 
 TEST_F(FormatReports, SkippedParametersAndCStyleSpecifiers) {

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "kest/format/placeholder_value.h"
@@ -177,6 +178,52 @@ TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
     std::snprintf(expected, sizeof(expected), spec, -v);
     ASSERT_EQ(wide_result, expected) << spec << " of " << -v;
   }
+}
+
+// Short integer and "%.Nf" specs take a direct path in the wide rendering; the narrow rendering
+// always goes through the general machinery, so the two must agree, buffer rules included.
+TEST(PlaceholderValue, ShortSpecsMatchTheGeneralMachinery) {
+  const PlaceholderValue values[] = {
+      PlaceholderValue(0),
+      PlaceholderValue(7),
+      PlaceholderValue(-7),
+      PlaceholderValue(99),
+      PlaceholderValue(100),
+      PlaceholderValue(INT_MIN),
+      PlaceholderValue(INT_MAX),
+      PlaceholderValue(0xBEEFu),
+      PlaceholderValue(0xFFFFFFFFu),
+      PlaceholderValue(static_cast<unsigned char>(10)),
+      PlaceholderValue(static_cast<long long>(-1) << 40),
+      PlaceholderValue(static_cast<unsigned long long>(123456789012345ull))};
+  for (const PlaceholderValue& v : values) {
+    for (const char* flags : {"", "0", "1", "2", "5", "05", "12", "012", "99", "099"}) {
+      for (char letter : {'d', 'i', 'u', 'x', 'X'}) {
+        const std::string spec = std::string("%") + flags + letter;
+        const std::string expected = Narrow(v, spec.c_str());
+        const std::u16string wide_spec(spec.begin(), spec.end());
+        EXPECT_EQ(Wide(v, wide_spec.c_str()), std::u16string(expected.begin(), expected.end()))
+            << spec << " of kind " << v.type();
+      }
+    }
+  }
+  for (double d : {0.0, -0.0, 0.5, -2.25, 99.995, 123456789.987654321, 1e9, 1e300}) {
+    for (const char* spec : {"%.0f", "%.1f", "%.3f", "%.9f"}) {
+      const std::string expected = Narrow(PlaceholderValue(d), spec);
+      const std::u16string wide_spec(spec, spec + std::strlen(spec));
+      EXPECT_EQ(Wide(PlaceholderValue(d), wide_spec.c_str()),
+                std::u16string(expected.begin(), expected.end()))
+          << spec << " of " << d;
+    }
+  }
+  // Buffers: too small gives -1 with the first characters written, an exact fit no NUL.
+  char16_t out[8] = {u'#', u'#', u'#', u'#', u'#', u'#', u'#', u'#'};
+  EXPECT_EQ(PlaceholderValue(42).Format(out, 3, u"%05d"), -1);
+  EXPECT_EQ(std::u16string(out, 3), u"000");
+  EXPECT_EQ(PlaceholderValue(42).Format(out, 5, u"%05d"), 5);
+  EXPECT_EQ(std::u16string(out, 6), u"00042#");
+  EXPECT_EQ(PlaceholderValue(1.5).Format(out, 0, u"%.1f"), -1);
+  EXPECT_EQ(out[0], u'0') << "nothing written into a zero-length buffer";
 }
 
 TEST(PlaceholderValue, StringConversionsReadWhatTheRecordHolds) {

@@ -1,11 +1,15 @@
 #include "kest/format/brace_format.h"
 
+#include <climits>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "kest/diag/dev_alerts.h"
+#include "kest/format/fast_render.h"
 #include "kest/platform/text.h"
+#include "kest/strings/text_scan.h"
 
 namespace {
 
@@ -26,37 +30,80 @@ bool Contains(const char16_t* text, std::u16string_view what) {
   return text != nullptr && std::u16string_view(text).find(what) != std::u16string_view::npos;
 }
 
-class Pass {
- public:
-  Pass(char16_t* output, int length) : out_(output), length_(output ? length : -1) {}
+// The printf format of a placeholder: "%" + spec when the pattern gives one (too long a spec gets a
+// format that renders the default form), else the value's own (or none).
+const char16_t* FormatFor(const PlaceholderValue& value, const char16_t* spec, int64_t spec_length,
+                          char16_t (&buffer)[kMaxSpec + 2]) {
+  if (spec == nullptr) return value.format();
+  if (spec_length > kMaxSpec) return kTooLongFormat;
+  buffer[0] = u'%';
+  for (int64_t i = 0; i < spec_length; ++i) buffer[i + 1] = spec[i];
+  buffer[spec_length + 1] = 0;
+  return buffer;
+}
 
-  bool writing() const { return out_ != nullptr; }
-  int count() const { return count_; }
-  bool full() const { return writing() && count_ >= length_; }
+// What one writing pass produces, bounded by its buffer. The count runs on past the buffer's end
+// (64 bits, so no pattern can overflow it); the text stops at the end.
+class Writer {
+ public:
+  static constexpr bool kWriting = true;
+
+  Writer(char16_t* output, int length) : out_(output), length_(length) {}
+
+  bool full() const { return count_ >= length_; }
+  int64_t count() const { return count_; }
 
   void Put(char16_t ch) {
-    if (writing() && count_ < length_) out_[count_] = ch;
+    if (count_ < length_) out_[count_] = ch;
     ++count_;
   }
 
-  void PutRun(const char16_t* text, int n) {
-    if (writing() && count_ < length_) {
-      const int room = length_ - count_;
+  void PutRun(const char16_t* text, int64_t n) {
+    if (count_ < length_) {
+      const int64_t room = length_ - count_;
       std::memcpy(out_ + count_, text, sizeof(char16_t) * static_cast<size_t>(n < room ? n : room));
     }
     count_ += n;
   }
 
-  // Renders one value at the current position; false when it does not fit.
-  bool Render(const PlaceholderValue& value, const char16_t* format) {
-    if (!writing()) {
-      const int n = value.Format(static_cast<char16_t*>(nullptr), 0, format);
-      if (n < 0) return false;
-      count_ += n;
-      return true;
+  // Renders one value by its placeholder's spec (null: none) at the current position (never
+  // called on a full buffer); false when it does not fit the room left. Integers and wide strings
+  // in their default form and short integer and fixed-point specs, the placeholders patterns use
+  // most, are written here without going through the general printf machinery.
+  bool Render(const PlaceholderValue& value, const char16_t* spec, int64_t spec_length) {
+    const int room = static_cast<int>(length_ - count_);
+    char16_t* at = out_ + count_;
+    if (spec == nullptr && value.format() == nullptr) {
+      uint64_t magnitude;
+      bool negative;
+      if (kest::detail::DefaultDecimal(value, magnitude, negative)) {
+        const int digits = kest::detail::DecimalLength(magnitude);
+        if (digits + (negative ? 1 : 0) > room) return false;
+        if (negative) *at++ = u'-';
+        kest::detail::WriteDecimal(at, magnitude, digits);
+        count_ += digits + (negative ? 1 : 0);
+        return true;
+      }
+      if (value.type() == ePVWideString) {
+        const auto* text = static_cast<const char16_t*>(value.pointer());
+        if (text == nullptr) return true;  // a null string adds nothing
+        const size_t n = kest::detail::Utf16Length(text);
+        if (n > static_cast<size_t>(room)) return false;
+        std::memcpy(at, text, sizeof(char16_t) * n);
+        count_ += static_cast<int64_t>(n);
+        return true;
+      }
+    } else if (spec != nullptr && spec_length <= kest::detail::kMaxSimpleSpec) {
+      const int n =
+          kest::detail::RenderSimpleSpec(value, spec, static_cast<int>(spec_length), at, room);
+      if (n != kest::detail::kNotSimple) {
+        if (n < 0) return false;
+        count_ += n;
+        return true;
+      }
     }
-    const int room = count_ < length_ ? length_ - count_ : 0;
-    const int n = value.Format(out_ + (count_ < length_ ? count_ : length_), room, format);
+    char16_t buffer[kMaxSpec + 2];
+    const int n = value.Format(at, room, FormatFor(value, spec, spec_length, buffer));
     if (n < 0) return false;
     count_ += n;
     return true;
@@ -64,53 +111,104 @@ class Pass {
 
   char16_t* out_;
   int length_;
-  int count_ = 0;
+  int64_t count_ = 0;
 };
 
-void SkippedParameterAlerts(const bool (&used)[kTrackedIndexes], const char16_t* pattern,
-                            const PlaceholderValue* args, size_t count) {
-  bool any = false;
-  for (bool u : used) any = any || u;
-  if (!any) return;
-  bool gap = false;
-  for (int i = 0; i < kTrackedIndexes; ++i) {
-    if (!used[i]) {
-      gap = true;
-    } else if (gap) {
-      AlertDevelopers(
-          kest::FormattingReport(u"Parameter skipped", pattern, args, count).GetString());
+// A measuring pass: the same walk, counting only.
+class Measurer {
+ public:
+  static constexpr bool kWriting = false;
+
+  bool full() const { return false; }
+  int64_t count() const { return count_; }
+  void Put(char16_t) { ++count_; }
+  void PutRun(const char16_t*, int64_t n) { count_ += n; }
+
+  bool Render(const PlaceholderValue& value, const char16_t* spec, int64_t spec_length) {
+    if (spec == nullptr && value.format() == nullptr) {
+      uint64_t magnitude;
+      bool negative;
+      if (kest::detail::DefaultDecimal(value, magnitude, negative)) {
+        count_ += kest::detail::DecimalLength(magnitude) + (negative ? 1 : 0);
+        return true;
+      }
+      if (value.type() == ePVWideString) {
+        const auto* text = static_cast<const char16_t*>(value.pointer());
+        if (text != nullptr) count_ += static_cast<int64_t>(kest::detail::Utf16Length(text));
+        return true;
+      }
     }
+    char16_t buffer[kMaxSpec + 2];
+    const int n = value.Format(static_cast<char16_t*>(nullptr), 0,
+                               FormatFor(value, spec, spec_length, buffer));
+    if (n < 0) return false;
+    count_ += n;
+    return true;
   }
+
+  int64_t count_ = 0;
+};
+
+// Reports a pass would send, held back when its caller decides afterwards whether the pass counts
+// (an attempt that is thrown away must not report; the pass that replaces it reports for itself).
+struct HeldReports {
+  bool not_enough = false;
+  int skipped = 0;
+};
+
+void SendNotEnough(const char16_t* pattern, const PlaceholderValue* args, size_t count) {
+  ReportFormattingFailure(u"Not enough parameters", pattern,
+                          std::vector<PlaceholderValue>(args, args + count));
 }
 
-}  // namespace
+void SendSkipped(int alerts, const char16_t* pattern, const PlaceholderValue* args, size_t count) {
+  if (alerts == 0) return;
+  const VelString report = kest::FormattingReport(u"Parameter skipped", pattern, args, count);
+  for (int i = 0; i < alerts; ++i) AlertDevelopers(report.GetString());
+}
 
-int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
-                    const PlaceholderValue* args, size_t count) {
-  if (output != nullptr && length < 1) return -1;  // no room even for the NUL
-  if (args == nullptr) count = 0;
-  const bool checks = DeveloperChecksOn();
-  bool used[kTrackedIndexes] = {};
-  Pass pass(output, length);
-  if (pattern == nullptr || *pattern == 0) {
-    if (pass.writing()) output[0] = 0;
-    return 0;
+void SendHeld(const HeldReports& held, const char16_t* pattern, const PlaceholderValue* args,
+              size_t count) {
+  if (held.not_enough) SendNotEnough(pattern, args, count);
+  SendSkipped(held.skipped, pattern, args, count);
+}
+
+// One alert for every used index that comes after an unused one, among indexes 0..39.
+int SkippedAlerts(uint64_t used) {
+  if (used == 0) return 0;
+  int alerts = 0;
+  bool gap = false;
+  for (int i = 0; i < kTrackedIndexes; ++i) {
+    if ((used >> i & 1) == 0) {
+      gap = true;
+    } else if (gap) {
+      ++alerts;
+    }
   }
+  return alerts;
+}
 
+// One pass of the engine over `out`. Reports go out at once, or into `held` when it is given.
+// Returns what BraceFormatCore returns, with counts above INT_MAX (only a measuring pass can reach
+// them) as -1.
+template <typename Out>
+int RunPass(const char16_t* pattern, Out& out, const PlaceholderValue* args, size_t count,
+            HeldReports* held) {
+  const bool checks = DeveloperChecksOn();
+  uint64_t used = 0;  // bit i: index i was used (only with the checks on)
   uint32_t automatic = 0;
   const char16_t* p = pattern;
-  while (*p != 0 && !pass.full()) {
+  while (*p != 0 && !out.full()) {
     if (*p != u'{') {
       // A run of plain text goes out in one copy, bounded by the room left.
-      const char16_t* end = p + 1;
-      while (*end != 0 && *end != u'{') ++end;
-      pass.PutRun(p, static_cast<int>(end - p));
+      const char16_t* end = kest::detail::FindBraceOrEnd(p + 1);
+      out.PutRun(p, end - p);
       p = end;
       continue;
     }
     const char16_t* q = p + 1;
     if (*q == u'{') {  // "{{"
-      pass.Put(u'{');
+      out.Put(u'{');
       p = q + 1;
       continue;
     }
@@ -123,20 +221,20 @@ int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
     }
     const bool has_index = q != digits;
     const char16_t* spec = nullptr;
-    int spec_length = 0;
+    int64_t spec_length = 0;
     if (*q == u':') {
       spec = ++q;
       while (*q != 0 && *q != u'}') ++q;
-      spec_length = static_cast<int>(q - spec);
+      spec_length = q - spec;
     }
     if (*q == 0) break;  // an unfinished placeholder at the end is dropped
     if (*q != u'}') {
-      pass.Put(u'{');
-      pass.PutRun(digits, static_cast<int>(q - digits));
+      out.Put(u'{');
+      out.PutRun(digits, q - digits);
       if (*q == u'{') {
         p = q;  // '{', digits, '{': the digits are text, the second '{' opens a placeholder
       } else {
-        pass.Put(*q);
+        out.Put(*q);
         p = q + 1;
       }
       continue;
@@ -145,52 +243,72 @@ int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
 
     // A complete placeholder.
     const uint64_t used_index = has_index ? index : automatic;
-    if (checks && used_index < kTrackedIndexes) used[used_index] = true;
+    if (checks && used_index < kTrackedIndexes) used |= uint64_t{1} << used_index;
     if (used_index >= count) {
       if (!Contains(pattern, u"BAD_FORMAT_TEST")) {
-        ReportFormattingFailure(u"Not enough parameters", pattern,
-                                std::vector<PlaceholderValue>(args, args + count));
-      }
-      if (pass.writing()) {
-        for (int i = 0; i < 3; ++i) {
-          if (pass.count_ + i < length) output[pass.count_ + i] = u'@';
+        if (held != nullptr) {
+          held->not_enough = true;
+        } else {
+          SendNotEnough(pattern, args, count);
         }
+      }
+      if constexpr (Out::kWriting) {
+        for (int i = 0; i < 3; ++i) out.Put(u'@');
         // As everywhere, a writing pass never reports more than its buffer holds: marked text
-        // cut by the buffer end ends in a NUL at the last position and reports `length`.
-        if (pass.count_ + 3 >= length) {
-          output[length - 1] = 0;
-          return length;
+        // cut by the buffer end ends in a NUL at the last position and reports the length.
+        if (out.full()) {
+          out.out_[out.length_ - 1] = 0;
+          return out.length_;
         }
-        output[pass.count_ + 3] = 0;
-      }
-      return pass.count_ + 3;
-    }
-    char16_t format[kMaxSpec + 2];
-    const char16_t* chosen = nullptr;
-    if (spec != nullptr) {
-      if (spec_length > kMaxSpec) {
-        chosen = kTooLongFormat;
+        out.out_[out.count_] = 0;
+        return static_cast<int>(out.count_);
       } else {
-        format[0] = u'%';
-        std::memcpy(format + 1, spec, sizeof(char16_t) * static_cast<size_t>(spec_length));
-        format[spec_length + 1] = 0;
-        chosen = format;
+        return out.count() + 3 > INT_MAX ? -1 : static_cast<int>(out.count() + 3);
       }
     }
-    if (!pass.Render(args[used_index], chosen)) return -1;
+    if (!out.Render(args[used_index], spec, spec_length)) return -1;
     ++automatic;
   }
 
-  if (pass.writing()) {
-    if (pass.count_ < length) {
-      output[pass.count_] = 0;
+  if constexpr (Out::kWriting) {
+    if (out.full()) {
+      out.out_[out.length_ - 1] = 0;
+      return out.length_;
+    }
+    out.out_[out.count_] = 0;
+  }
+  if (checks) {
+    const int alerts = SkippedAlerts(used);
+    if (held != nullptr) {
+      held->skipped = alerts;
     } else {
-      output[length - 1] = 0;
-      return length;
+      SendSkipped(alerts, pattern, args, count);
     }
   }
-  if (checks) SkippedParameterAlerts(used, pattern, args, count);
-  return pass.count_;
+  return out.count() > INT_MAX ? -1 : static_cast<int>(out.count());
+}
+
+int Pass(const char16_t* pattern, char16_t* output, int length, const PlaceholderValue* args,
+         size_t count, HeldReports* held) {
+  if (output != nullptr && length < 1) return -1;  // no room even for the NUL
+  if (args == nullptr) count = 0;
+  if (pattern == nullptr || *pattern == 0) {
+    if (output != nullptr) output[0] = 0;
+    return 0;
+  }
+  if (output == nullptr) {
+    Measurer measurer;
+    return RunPass(pattern, measurer, args, count, held);
+  }
+  Writer writer(output, length);
+  return RunPass(pattern, writer, args, count, held);
+}
+
+}  // namespace
+
+int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
+                    const PlaceholderValue* args, size_t count) {
+  return Pass(pattern, output, length, args, count, nullptr);
 }
 
 namespace kest {
@@ -242,11 +360,20 @@ void VelString::AppendFormat(const char16_t* pattern, const std::vector<Placehol
   AppendFormatList(pattern, args.data(), args.size());
 }
 
+// Whether text at `text` lies inside the block whose characters start at `block` (capacity plus
+// the NUL). Compared as addresses, since the pointers may belong to unrelated objects.
+bool Inside(const void* text, const char16_t* block, int capacity) {
+  const auto at = reinterpret_cast<uintptr_t>(text);
+  const auto begin = reinterpret_cast<uintptr_t>(block);
+  return at >= begin && at <= begin + sizeof(char16_t) * static_cast<uintptr_t>(capacity);
+}
+
 void VelString::FormatList(const char16_t* pattern, const PlaceholderValue* args, size_t count) {
   if (pattern == nullptr) {
     Empty();
     return;
   }
+  if (args == nullptr) count = 0;
   if (IsDevMachine()) {
     static constexpr std::u16string_view kCStyle[] = {u"%u", u"%d", u"%s", u"%S", u"%I64",
                                                       u"%f", u"%0", u"%X", u"%x"};
@@ -258,14 +385,29 @@ void VelString::FormatList(const char16_t* pattern, const PlaceholderValue* args
       }
     }
   }
-  // Fast path: one writing pass into a stack buffer when the estimate says the text fits. The
-  // buffer is not cleared: the pass writes its own NUL.
-  char16_t stack[kFormatStackChars];
-  const size_t pattern_length = std::char_traits<char16_t>::length(pattern);
+  // Fast path: one writing pass when the estimate says the text fits 4096 characters.
+  const size_t pattern_length = kest::detail::Utf16Length(pattern);
   if (pattern_length < kFormatStackChars) {
     uint64_t guess = pattern_length;
     for (size_t i = 0; i < count && guess < kFormatStackChars; ++i) guess += args[i].lengthGuess();
     if (guess < kFormatStackChars) {
+      // The attempt goes straight into the string's own block when nothing else holds it and no
+      // input lives in it, which saves copying the text once more. Its reports are held until it
+      // is known to count; if it does not, the string is emptied and the stack buffer attempt
+      // below runs (and reports) as if this one had never been made.
+      if (char16_t* own = OwnBlockForFormatting(pattern, args, count)) {
+        const int room = GetAllocLength() + 1;
+        HeldReports held;
+        const int written = Pass(pattern, own, room, args, count, &held);
+        if (written >= 0 && written < room && written + 10 < kFormatStackChars) {
+          SetLength(written);
+          SendHeld(held, pattern, args, count);
+          return;
+        }
+        SetLength(0);  // what the attempt left is no text of this string's
+      }
+      // The buffer is not cleared: the pass writes its own NUL.
+      char16_t stack[kFormatStackChars];
       const int written = BraceFormatCore(pattern, stack, kFormatStackChars, args, count);
       if (written >= 0 && written + 10 < kFormatStackChars) {
         SetString(stack, written);
@@ -275,20 +417,40 @@ void VelString::FormatList(const char16_t* pattern, const PlaceholderValue* args
   }
   // Slow path: measure, then write into a buffer of exactly the right size.
   const int needed = BraceFormatCore(pattern, nullptr, -1, args, count);
-  if (needed < 0) {
-    Empty();
-    return;
-  }
+  if (needed < 0) throw std::bad_alloc();  // more text than any string can hold
   if (needed + 1 <= kFormatStackChars) {
+    char16_t stack[kFormatStackChars];
     const int written = BraceFormatCore(pattern, stack, needed + 1, args, count);
     SetString(stack, written < 0 ? 0 : written);
     return;
   }
-  VelString result;
+  VelString result(GetManager());
   char16_t* buffer = result.GetBufferSetLength(needed + 1);
   const int written = BraceFormatCore(pattern, buffer, needed + 1, args, count);
   result.ReleaseBuffer(written < 0 ? 0 : written);
   *this = std::move(result);
+}
+
+char16_t* VelString::OwnBlockForFormatting(const char16_t* pattern, const PlaceholderValue* args,
+                                           size_t count) noexcept {
+  const CVelStringData* data = GetData();
+  const int capacity = data->nAllocLength;
+  // A failed attempt costs at most the characters the block holds, and the block grows to the
+  // longest text formatted into it, so any block of its own is worth trying.
+  if (capacity == 0) return nullptr;
+  const int refs =
+      std::atomic_ref<int>(const_cast<int&>(data->nRefs)).load(std::memory_order_relaxed);
+  if (refs > 1) return nullptr;
+  if (Inside(pattern, m_pszData, capacity)) return nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    const PlaceholderValue& value = args[i];
+    const bool text = value.type() == ePVWideString || value.type() == ePVNarrowString;
+    if ((text && Inside(value.pointer(), m_pszData, capacity)) ||
+        (value.format() != nullptr && Inside(value.format(), m_pszData, capacity))) {
+      return nullptr;
+    }
+  }
+  return m_pszData;
 }
 
 void VelString::AppendFormatList(const char16_t* pattern, const PlaceholderValue* args,

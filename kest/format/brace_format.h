@@ -35,8 +35,9 @@
 // buffer of `length` >= 1 characters it writes the result and a NUL and returns the characters
 // written; a value that does not fit the room left makes it return -1; text that reaches the end
 // of the buffer (the "@@@" marker included) is cut, the last position becomes the NUL and `length`
-// is returned, so a writing pass never returns more than `length`. A null pattern
-// is the empty pattern. Never writes outside output[0, length). Any thread; no lock.
+// is returned, so a writing pass never returns more than `length`. A measuring pass whose count
+// would pass INT_MAX returns -1. A null pattern is the empty pattern. Never writes outside
+// output[0, length). Any thread; no lock.
 KEST_API int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
                              const PlaceholderValue* args, size_t count);
 

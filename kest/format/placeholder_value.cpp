@@ -12,7 +12,9 @@
 #include <string>
 #include <string_view>
 
+#include "kest/format/fast_render.h"
 #include "kest/platform/text.h"
+#include "kest/strings/text_scan.h"
 
 namespace {
 
@@ -654,94 +656,129 @@ void Render(Sink<Char>& out, const PlaceholderValue& v, const FmtChar* format) {
   if (!value_used) PutConversion(out, DefaultSpec(v.type(), wide), v, wide);
 }
 
+// Characters after the '%' of a format when they are few enough to be a simple spec, else -1.
+int SimpleSpecLength(const char16_t* spec) {
+  for (int n = 0; n <= kest::detail::kMaxSimpleSpec; ++n) {
+    if (spec[n] == 0) return n;
+  }
+  return -1;
+}
+
 bool IsIntegerKind(PlaceholderValueType t) {
   return t == ePVInt || t == ePVUnsigned || t == ePVInt64 || t == ePVUInt64 ||
          t == ePVUnsignedLong || t == ePVByte;
 }
 
-// "%" ['0'] [width of one or two digits] ('d' | 'i' | 'u' | 'x' | 'X') with nothing around it:
-// rendered directly from the 32 low bits. Anything else returns false for the general path.
-bool SimpleInteger(Sink<char16_t>& out, const char16_t* format, const PlaceholderValue& v) {
-  const char16_t* p = format;
-  if (*p++ != u'%') return false;
-  const bool zero = *p == u'0';
+// ['0'] [width of one or two digits] ('d' | 'i' | 'u' | 'x' | 'X') for an integer kind, from the
+// 32 low bits; the text is built right to left at the end of `text`, and its start returned.
+char16_t* SimpleInteger(const char16_t* spec, int spec_length, const PlaceholderValue& v,
+                        char16_t* text_end) {
+  const char16_t* p = spec;
+  const char16_t* end = spec + spec_length;
+  const bool zero = p < end && *p == u'0';
   if (zero) ++p;
   int width = 0;
-  for (int i = 0; i < 2 && *p >= u'0' && *p <= u'9'; ++i, ++p) width = width * 10 + (*p - u'0');
-  const char16_t letter = *p;
-  if (letter == 0 || p[1] != 0) return false;  // never read past the format's NUL
-  char digits[24];
-  int n;
-  bool negative = false;
+  for (int i = 0; i < 2 && p < end && *p >= u'0' && *p <= u'9'; ++i, ++p) {
+    width = width * 10 + (*p - u'0');
+  }
+  if (end - p != 1) return nullptr;
   const uint32_t low = static_cast<uint32_t>(v.bits());
-  switch (letter) {
+  uint64_t magnitude = low;
+  bool negative = false;
+  const char* hex;
+  switch (*p) {
     case u'd':
-    case u'i': {
-      const int32_t value = static_cast<int32_t>(low);
-      negative = value < 0;
-      n = DecimalDigits(negative ? 0 - static_cast<uint64_t>(static_cast<int64_t>(value)) : low,
-                        digits);
-      break;
-    }
+    case u'i':
+      negative = static_cast<int32_t>(low) < 0;
+      if (negative)
+        magnitude = 0 - static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(low)));
+      [[fallthrough]];
     case u'u':
-      n = DecimalDigits(low, digits);
+      hex = nullptr;
       break;
     case u'x':
-      n = PowerOfTwoDigits<4>(low, digits, "0123456789abcdef");
+      hex = "0123456789abcdef";
       break;
     case u'X':
-      n = PowerOfTwoDigits<4>(low, digits, "0123456789ABCDEF");
+      hex = "0123456789ABCDEF";
       break;
     default:
-      return false;
+      return nullptr;
   }
-  if (n == 0) digits[n++] = '0';
-  const int content = n + (negative ? 1 : 0);
-  const int fill = width > content ? width - content : 0;
-  if (!zero) out.Repeat(u' ', fill);
-  if (negative) out.Put(u'-');
-  if (zero) out.Repeat(u'0', fill);
-  while (n > 0) out.Put(static_cast<char16_t>(digits[--n]));
-  return true;
+  char16_t* at = text_end;
+  if (hex == nullptr) {
+    const int digits = kest::detail::DecimalLength(magnitude);
+    at -= digits;
+    kest::detail::WriteDecimal(at, magnitude, digits);
+  } else {
+    do {
+      *--at = static_cast<char16_t>(hex[magnitude & 15]);
+      magnitude >>= 4;
+    } while (magnitude != 0);
+  }
+  const int content = static_cast<int>(text_end - at) + (negative ? 1 : 0);
+  int fill = width > content ? width - content : 0;
+  if (zero) {
+    while (fill-- > 0) *--at = u'0';
+  }
+  if (negative) *--at = u'-';
+  if (!zero) {
+    while (fill-- > 0) *--at = u' ';
+  }
+  return at;
 }
 
-// "%.Nf" (N one digit) with nothing around it, for values the exact fixed-point path takes.
-bool SimpleFixed(Sink<char16_t>& out, const char16_t* format, const PlaceholderValue& v) {
-  if (format[0] != u'%' || format[1] != u'.' || format[2] < u'0' || format[2] > u'9' ||
-      format[3] != u'f' || format[4] != 0) {
-    return false;
+// ".N" 'f' (N one digit) for a double the exact fixed-point path takes; writes at `text` and
+// returns the characters written, or -1.
+int SimpleFixed(const char16_t* spec, int spec_length, const PlaceholderValue& v, char16_t* text) {
+  if (spec_length != 3 || spec[0] != u'.' || spec[1] < u'0' || spec[1] > u'9' || spec[2] != u'f') {
+    return -1;
   }
   const double value = v.as_double();
-  if (!std::isfinite(value)) return false;
+  if (!std::isfinite(value)) return -1;
   const bool negative = std::signbit(value);
-  char text[40];
+  char digits[40];
   int n = 0;
-  if (!FixedFast(negative ? -value : value, format[2] - u'0', text, n)) return false;
-  if (negative) out.Put(u'-');
-  for (int i = 0; i < n; ++i) out.Put(static_cast<char16_t>(text[i]));
-  return true;
+  if (!FixedFast(negative ? -value : value, spec[1] - u'0', digits, n)) return -1;
+  int length = 0;
+  if (negative) text[length++] = u'-';
+  for (int i = 0; i < n; ++i) text[length++] = static_cast<char16_t>(digits[i]);
+  return length;
 }
 
 }  // namespace
 
-uint64_t PlaceholderValue::lengthGuess() const noexcept {
-  switch (m_type) {
-    case ePVNarrowString:
-    case ePVWideString: {
-      if (static_cast<int64_t>(m_value) < 1000000) return 0;
-      if (m_type == ePVNarrowString) return std::strlen(static_cast<const char*>(pointer()));
-      return std::char_traits<char16_t>::length(static_cast<const char16_t*>(pointer()));
-    }
-    case ePVWideChar:
-    case ePVNarrowChar:
-      return 1;
-    case ePVByte:
-      return 2;
-    case ePVPointer:
-      return 16;
-    default:
-      return 10;
+namespace kest::detail {
+
+int RenderSimpleSpec(const PlaceholderValue& value, const char16_t* spec, int spec_length,
+                     char16_t* out, int room) noexcept {
+  char16_t text[kSimpleSpecChars];
+  const char16_t* start;
+  int n;
+  if (value.type() == ePVDouble) {
+    n = SimpleFixed(spec, spec_length, value, text);
+    if (n < 0) return kNotSimple;
+    start = text;
+  } else if (IsIntegerKind(value.type())) {
+    char16_t* end = text + kSimpleSpecChars;
+    start = SimpleInteger(spec, spec_length, value, end);
+    if (start == nullptr) return kNotSimple;
+    n = static_cast<int>(end - start);
+  } else {
+    return kNotSimple;
   }
+  if (out == nullptr) return n;
+  std::memcpy(out, start, sizeof(char16_t) * static_cast<size_t>(n < room ? n : room));
+  return n > room ? -1 : n;
+}
+
+}  // namespace kest::detail
+
+uint64_t PlaceholderValue::TextLengthGuess() const noexcept {
+  // Small values are not addresses of text (the generic constructor can carry any bits).
+  if (static_cast<int64_t>(m_value) < 1000000) return 0;
+  if (m_type == ePVNarrowString) return std::strlen(static_cast<const char*>(pointer()));
+  return kest::detail::Utf16Length(static_cast<const char16_t*>(pointer()));
 }
 
 int PlaceholderValue::Format(char* buffer, int length, const char* format) const noexcept {
@@ -761,38 +798,35 @@ int PlaceholderValue::Format(char* buffer, int length, const char* format) const
 }
 
 int PlaceholderValue::Format(char16_t* buffer, int length, const char16_t* format) const noexcept {
-  Sink<char16_t> out(buffer, length);
+  if (buffer != nullptr && length < 0) length = 0;
   const char16_t* chosen = format != nullptr ? format : m_pFormat;
-  if (chosen == nullptr && m_type <= ePVUnsignedLong && m_type != ePVNarrowString &&
-      m_type != ePVWideString && m_type != ePVDouble) {
-    // Integers in their default form, the most common placeholder: digits straight out.
-    char digits[24];
-    uint64_t magnitude = m_value;
-    bool negative = false;
-    if (m_type == ePVInt) {
-      const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(m_value));
-      negative = v < 0;
-      magnitude =
-          negative ? 0 - static_cast<uint64_t>(static_cast<int64_t>(v)) : static_cast<uint64_t>(v);
-    } else if (m_type == ePVInt64) {
-      negative = static_cast<int64_t>(m_value) < 0;
-      magnitude = negative ? 0 - m_value : m_value;
-    } else if (m_type != ePVUInt64) {
-      magnitude = m_value & 0xFFFFFFFFu;
+  if (chosen != nullptr && chosen[0] == u'%') {
+    // "%d", "%5u", "%02X", "%.3f" and the like, the specs patterns use most, go straight out.
+    const int spec_length = SimpleSpecLength(chosen + 1);
+    if (spec_length >= 0) {
+      const int n = kest::detail::RenderSimpleSpec(*this, chosen + 1, spec_length, buffer, length);
+      if (n != kest::detail::kNotSimple) {
+        if (buffer != nullptr && n >= 0 && n < length) buffer[n] = 0;
+        return n;
+      }
     }
-    int n = DecimalDigits(magnitude, digits);
-    if (n == 0) digits[n++] = '0';
-    if (negative) out.Put(u'-');
-    while (n > 0) out.Put(static_cast<char16_t>(digits[--n]));
-  } else if (chosen != nullptr && m_type == ePVDouble && SimpleFixed(out, chosen, *this)) {
-    // done: "%.3f" and the like
-  } else if (chosen != nullptr && IsIntegerKind(m_type) && SimpleInteger(out, chosen, *this)) {
-    // done: "%d", "%5u", "%02X" and the like, the specs patterns use most
+  }
+  Sink<char16_t> out(buffer, length);
+  uint64_t magnitude;
+  bool negative;
+  if (chosen == nullptr && kest::detail::DefaultDecimal(*this, magnitude, negative)) {
+    // Integers in their default form, the most common placeholder: digits straight out.
+    char16_t text[kest::detail::kMaxIntegerChars];
+    int n = 0;
+    if (negative) text[n++] = u'-';
+    const int digits = kest::detail::DecimalLength(magnitude);
+    kest::detail::WriteDecimal(text + n, magnitude, digits);
+    out.PutText(text, n + digits);
   } else if (chosen == nullptr && m_type == ePVWideString) {
     // The wide default copies the text as it is; a null string is no text at all.
     if (pointer() == nullptr) return 0;
     const auto* text = static_cast<const char16_t*>(pointer());
-    out.PutText(text, static_cast<int>(std::char_traits<char16_t>::length(text)));
+    out.PutText(text, static_cast<int>(kest::detail::Utf16Length(text)));
   } else {
     Render(out, *this, chosen);
   }

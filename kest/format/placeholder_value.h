@@ -113,7 +113,22 @@ class KEST_API PlaceholderValue {
   // A rough character count of the rendered value: string lengths (0 for a null or small
   // pointer, whose text is not read), 1 for characters, 2 for a byte, 16 for a pointer, 10 for
   // everything else.
-  uint64_t lengthGuess() const noexcept;
+  uint64_t lengthGuess() const noexcept {
+    switch (m_type) {
+      case ePVNarrowString:
+      case ePVWideString:
+        return TextLengthGuess();
+      case ePVWideChar:
+      case ePVNarrowChar:
+        return 1;
+      case ePVByte:
+        return 2;
+      case ePVPointer:
+        return 16;
+      default:
+        return 10;
+    }
+  }
 
   // Renders into `buffer` (capacity `length` characters) with `format`, or the record's own
   // format, or the kind's default. Returns the characters written without the NUL, or with a null
@@ -134,6 +149,9 @@ class KEST_API PlaceholderValue {
  private:
   PlaceholderValue(PlaceholderValueType type, uint64_t bits, const char16_t* format) noexcept
       : m_value(bits), m_type(type), m_pFormat(format) {}
+
+  // lengthGuess of a string record.
+  uint64_t TextLengthGuess() const noexcept;
 
   // The value's 64 bits (integers zero- or sign-extended as their constructor says, a double's
   // representation, a pointer's address), read through the accessors above.

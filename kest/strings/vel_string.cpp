@@ -7,6 +7,7 @@
 #include <new>
 
 #include "kest/platform/text.h"
+#include "kest/strings/text_scan.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ constexpr int kCharSize = 2;
 
 inline int TextLength(const char16_t* text) noexcept {
   if (text == nullptr) return 0;
-  return static_cast<int>(std::char_traits<char16_t>::length(text));
+  return static_cast<int>(kest::detail::Utf16Length(text));
 }
 
 // Lengths are int throughout the block header; a sum that does not fit is a block nobody can have.
@@ -620,11 +621,6 @@ void VelString::Grow(int length) {
   if (data == nullptr) throw std::bad_alloc();
   if (locked) data->nRefs = -1;
   Attach(data);
-}
-
-void VelString::SetLength(int length) noexcept {
-  GetData()->nDataLength = length;
-  m_pszData[length] = 0;
 }
 
 VelString operator+(const VelString& a, const VelString& b) {

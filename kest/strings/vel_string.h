@@ -166,7 +166,10 @@ class KEST_API VelString {
   // variadic forms: include it, or kest/KestCommon.h, to call them). Format replaces the text,
   // AppendFormat appends to it; any argument type PlaceholderValue takes may be passed. A null
   // pattern formats as the empty text. Faulty patterns give marked text and developer alerts,
-  // never an exception; only running out of memory throws std::bad_alloc.
+  // never an exception; only running out of memory (a text above INT_MAX characters included)
+  // throws std::bad_alloc, and the string then holds its old text or the empty text. Format
+  // builds short texts straight in the string's own block when no other string shares it and
+  // neither the pattern nor an argument points into it.
   template <typename... Args>
   void Format(const char16_t* pattern, const Args&... args);
   template <typename... Args>
@@ -186,7 +189,14 @@ class KEST_API VelString {
   char16_t* PrepareWrite(int length);
   void Fork(int length);
   void Grow(int length);
-  void SetLength(int length) noexcept;
+  void SetLength(int length) noexcept {
+    GetData()->nDataLength = length;
+    m_pszData[length] = 0;
+  }
+  // The block to format straight into: the string's own (not shared, not the empty block) when
+  // neither the pattern nor any argument's text or format lies inside it; else null.
+  char16_t* OwnBlockForFormatting(const char16_t* pattern, const PlaceholderValue* args,
+                                  size_t count) noexcept;
 
   char16_t* m_pszData;
 };
