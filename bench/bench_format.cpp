@@ -27,6 +27,21 @@ void KestInts(benchmark::State& state) {
     benchmark::DoNotOptimize(s.GetString());
   }
 }
+// A new string every time: the text is built in the stack buffer and copied into a new block,
+// from the manager's per-thread caches (as in hosts that switch string caching on) or, with
+// caching off, from the heap.
+void KestIntsNewString(benchmark::State& state) {
+  const bool caching = state.range(0) != 0;
+  gbStringCacheEnabled = caching;
+  if (caching) VelStringEnableCaching();
+  for (auto _ : state) {
+    VelString s;
+    s.Format(u"{0} + {1} = {2}", 1, 2, 3);
+    benchmark::DoNotOptimize(s.GetString());
+  }
+  gbStringCacheEnabled = false;
+  VelStringDisableCaching();
+}
 void FmtIntsU16(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(fmt::format(u"{} + {} = {}", 1, 2, 3));
 }
@@ -205,9 +220,14 @@ struct Registrar {
         {"FmtFormatToN", FmtFormatToN},
     };
     for (const auto& [name, fn] : all) benchmark::RegisterBenchmark(name, fn);
+    benchmark::RegisterBenchmark("KestIntsNewString", KestIntsNewString)->Arg(0)->Arg(1);
     using kest::bench::AddRatio;
     AddRatio("Format 3 ints / fmt::format u16string", "KestInts", "FmtIntsU16");
     AddRatio("Format 3 ints / fmt::format string", "KestInts", "FmtIntsNarrow");
+    AddRatio("Format 3 ints, new string, caching on / fmt::format u16string", "KestIntsNewString/1",
+             "FmtIntsU16");
+    AddRatio("Format 3 ints, new string, caching off / fmt::format u16string",
+             "KestIntsNewString/0", "FmtIntsU16");
     AddRatio("Format 3 ints / swprintf", "KestInts", "SwprintfInts");
     AddRatio("Format string arg / fmt::format u16string", "KestString", "FmtStringU16");
     AddRatio("Format string arg / fmt::format string", "KestString", "FmtStringNarrow");

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "kest/KestCommon.h"
@@ -107,6 +108,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(s.GetLength() == measured);
     s.AppendFormat(pattern, args);
     Check(s.GetLength() == 2 * measured);
+    // Again into the block the string now owns (formatted in place), and with the pattern itself
+    // living in the target's block: the same text every time.
+    const std::u16string_view expected(exact.data(), static_cast<size_t>(measured));
+    s.Format(pattern, args);
+    Check(s.View() == expected);
+    VelString own(pattern);
+    own.Format(own.GetString(), args);
+    Check(own.View() == expected);
   }
   for (const PlaceholderValue& v : args) {
     char narrow[32];
