@@ -46,8 +46,6 @@ const char16_t* FormatFor(const PlaceholderValue& value, const char16_t* spec, i
 // (64 bits, so no pattern can overflow it); the text stops at the end.
 class Writer {
  public:
-  static constexpr bool kWriting = true;
-
   Writer(char16_t* output, int length) : out_(output), length_(length) {}
 
   bool full() const { return count_ >= length_; }
@@ -109,6 +107,18 @@ class Writer {
     return true;
   }
 
+  // Ends the text with a NUL after it, or over its last position when it reached the buffer's end;
+  // returns what the pass returns.
+  int Finish() {
+    if (full()) {
+      out_[length_ - 1] = 0;
+      return length_;
+    }
+    out_[count_] = 0;
+    return static_cast<int>(count_);
+  }
+
+ private:
   char16_t* out_;
   int length_;
   int64_t count_ = 0;
@@ -117,8 +127,6 @@ class Writer {
 // A measuring pass: the same walk, counting only.
 class Measurer {
  public:
-  static constexpr bool kWriting = false;
-
   bool full() const { return false; }
   int64_t count() const { return count_; }
   void Put(char16_t) { ++count_; }
@@ -146,6 +154,10 @@ class Measurer {
     return true;
   }
 
+  // Only a measuring pass can count past INT_MAX: more text than any buffer or string holds.
+  int Finish() const { return count_ > INT_MAX ? -1 : static_cast<int>(count_); }
+
+ private:
   int64_t count_ = 0;
 };
 
@@ -188,9 +200,8 @@ int SkippedAlerts(uint64_t used) {
   return alerts;
 }
 
-// One pass of the engine over `out`. Reports go out at once, or into `held` when it is given.
-// Returns what BraceFormatCore returns, with counts above INT_MAX (only a measuring pass can reach
-// them) as -1.
+// One pass of the engine over `out` (a Writer or a Measurer). Reports go out at once, or into
+// `held` when it is given. Returns what BraceFormatCore returns.
 template <typename Out>
 int RunPass(const char16_t* pattern, Out& out, const PlaceholderValue* args, size_t count,
             HeldReports* held) {
@@ -252,31 +263,16 @@ int RunPass(const char16_t* pattern, Out& out, const PlaceholderValue* args, siz
           SendNotEnough(pattern, args, count);
         }
       }
-      if constexpr (Out::kWriting) {
-        for (int i = 0; i < 3; ++i) out.Put(u'@');
-        // As everywhere, a writing pass never reports more than its buffer holds: marked text
-        // cut by the buffer end ends in a NUL at the last position and reports the length.
-        if (out.full()) {
-          out.out_[out.length_ - 1] = 0;
-          return out.length_;
-        }
-        out.out_[out.count_] = 0;
-        return static_cast<int>(out.count_);
-      } else {
-        return out.count() + 3 > INT_MAX ? -1 : static_cast<int>(out.count() + 3);
-      }
+      // The marker ends the text; like any text it is cut by the buffer's end.
+      for (int i = 0; i < 3; ++i) out.Put(u'@');
+      return out.Finish();
     }
     if (!out.Render(args[used_index], spec, spec_length)) return -1;
     ++automatic;
   }
 
-  if constexpr (Out::kWriting) {
-    if (out.full()) {
-      out.out_[out.length_ - 1] = 0;
-      return out.length_;
-    }
-    out.out_[out.count_] = 0;
-  }
+  if (out.full()) return out.Finish();  // text cut at the buffer's end: no skipped check
+  const int result = out.Finish();
   if (checks) {
     const int alerts = SkippedAlerts(used);
     if (held != nullptr) {
@@ -285,7 +281,7 @@ int RunPass(const char16_t* pattern, Out& out, const PlaceholderValue* args, siz
       SendSkipped(alerts, pattern, args, count);
     }
   }
-  return out.count() > INT_MAX ? -1 : static_cast<int>(out.count());
+  return result;
 }
 
 int Pass(const char16_t* pattern, char16_t* output, int length, const PlaceholderValue* args,
