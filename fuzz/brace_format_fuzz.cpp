@@ -113,6 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::u16string_view expected(exact.data(), static_cast<size_t>(measured));
     s.Format(pattern, args);
     Check(s.View() == expected);
+    s.Preallocate(2 * measured + 8);  // room to append in place
+    s.AppendFormat(pattern, args);
+    Check(s.GetLength() == 2 * measured);
+    Check(s.View().substr(static_cast<size_t>(measured)) == expected);
     VelString own(pattern);
     own.Format(own.GetString(), args);
     Check(own.View() == expected);

@@ -176,6 +176,23 @@ TEST(BraceFormat, FormattingIntoTheStringsOwnBlock) {
   VelString other = locked;
   EXPECT_NE(other.GetString(), locked.GetString()) << "still locked, so never shared";
 
+  // AppendFormat writes into the free tail of the block under the same rules.
+  VelString appended(u"ab");
+  appended.Preallocate(60);
+  appended.AppendFormat(u"[{0}]", appended);
+  EXPECT_EQ(Str(appended), u"ab[ab]");
+  appended.AppendFormat(appended.GetString() + 2, 1);
+  EXPECT_EQ(Str(appended), u"ab[ab][ab]") << "the pattern inside the block";
+  appended.AppendFormat(u"{0}-{1}", 1, 2);
+  EXPECT_EQ(Str(appended), u"ab[ab][ab]1-2");
+  VelString before = appended;
+  appended.AppendFormat(u"{0}", 3);
+  EXPECT_EQ(Str(before), u"ab[ab][ab]1-2") << "a shared block is left alone";
+  EXPECT_EQ(Str(appended), u"ab[ab][ab]1-23");
+  VelString full(u"abc");
+  full.AppendFormat(u"{0}", std::u16string(200, u'f').c_str());
+  EXPECT_EQ(Str(full), u"abc" + std::u16string(200, u'f')) << "a tail too small";
+
   VelString small(u"x");
   const std::u16string long_text(300, u'L');
   small.Format(u"{0}{1}", long_text.c_str(), 7);
@@ -272,6 +289,18 @@ TEST_F(FormatReports, ReportsComeOnceWhateverBlockTheTextIsBuiltIn) {
   const std::u16string lead(static_cast<size_t>(tiny.GetAllocLength() - 1), u'a');
   tiny.Format((lead + u"{3}").c_str(), 1);
   EXPECT_EQ(Str(tiny), lead + u"@@@");
+  EXPECT_EQ(alerts.size(), 1u);
+  alerts.clear();
+  alerts.clear();
+  roomy.Preallocate(200);
+  roomy.AppendFormat(u"+{2}", 1);
+  EXPECT_EQ(Str(roomy), u"23+@@@");
+  EXPECT_EQ(alerts.size(), 1u);
+  alerts.clear();
+  VelString tail(u"t");  // room for the lead, not for the marker after it
+  const std::u16string tail_lead(static_cast<size_t>(tail.GetAllocLength() - 1), u'b');
+  tail.AppendFormat((tail_lead + u"{3}").c_str(), 1);
+  EXPECT_EQ(Str(tail), u"t" + tail_lead + u"@@@");
   EXPECT_EQ(alerts.size(), 1u);
   alerts.clear();
   VelString tiny2(u"t");

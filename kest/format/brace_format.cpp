@@ -59,7 +59,7 @@ class Writer {
   void PutRun(const char16_t* text, int64_t n) {
     if (count_ < length_) {
       const int64_t room = length_ - count_;
-      std::memcpy(out_ + count_, text, sizeof(char16_t) * static_cast<size_t>(n < room ? n : room));
+      kest::detail::CopyUnits(out_ + count_, text, static_cast<size_t>(n < room ? n : room));
     }
     count_ += n;
   }
@@ -87,7 +87,7 @@ class Writer {
         if (text == nullptr) return true;  // a null string adds nothing
         const size_t n = kest::detail::Utf16Length(text);
         if (n > static_cast<size_t>(room)) return false;
-        std::memcpy(at, text, sizeof(char16_t) * n);
+        kest::detail::CopyUnits(at, text, n);
         count_ += static_cast<int64_t>(n);
         return true;
       }
@@ -388,9 +388,9 @@ void VelString::FormatList(const char16_t* pattern, const PlaceholderValue* args
     for (size_t i = 0; i < count && guess < kFormatStackChars; ++i) guess += args[i].lengthGuess();
     if (guess < kFormatStackChars) {
       // The attempt goes straight into the string's own block when nothing else holds it and no
-      // input lives in it, which saves copying the text once more. Its reports are held until it
-      // is known to count; if it does not, the string is emptied and the stack buffer attempt
-      // below runs (and reports) as if this one had never been made.
+      // input lives in it (see OwnBlockForFormatting), which saves copying the text once more. Its
+      // reports are held until it is known to count; if it does not, the string is emptied and the
+      // stack buffer attempt below runs (and reports) as if this one had never been made.
       if (char16_t* own = OwnBlockForFormatting(pattern, args, count)) {
         const int room = GetAllocLength() + 1;
         HeldReports held;
@@ -452,6 +452,22 @@ char16_t* VelString::OwnBlockForFormatting(const char16_t* pattern, const Placeh
 void VelString::AppendFormatList(const char16_t* pattern, const PlaceholderValue* args,
                                  size_t count) {
   if (pattern == nullptr) return;
+  if (args == nullptr) count = 0;
+  // In place first, into the free tail of the string's own block, under the same conditions and
+  // with the same held reports as Format's attempt. The old text is never touched, so a failed
+  // attempt only has to put its NUL back.
+  if (char16_t* own = OwnBlockForFormatting(pattern, args, count)) {
+    const int length = GetLength();
+    const int room = GetAllocLength() - length + 1;
+    HeldReports held;
+    const int written = Pass(pattern, own + length, room, args, count, &held);
+    if (written >= 0 && written < room && written + 10 < kAppendStackChars) {
+      SetLength(length + written);
+      SendHeld(held, pattern, args, count);
+      return;
+    }
+    SetLength(length);
+  }
   char16_t stack[kAppendStackChars];
   const int written = BraceFormatCore(pattern, stack, kAppendStackChars, args, count);
   if (written >= 0 && written + 10 < kAppendStackChars) {
@@ -459,7 +475,8 @@ void VelString::AppendFormatList(const char16_t* pattern, const PlaceholderValue
     return;
   }
   const int needed = BraceFormatCore(pattern, nullptr, -1, args, count);
-  if (needed <= 0) return;
+  if (needed < 0) throw std::bad_alloc();  // more text than any string can hold
+  if (needed == 0) return;
   std::unique_ptr<char16_t[]> heap(new char16_t[static_cast<size_t>(needed) + 1]);
   const int n = BraceFormatCore(pattern, heap.get(), needed + 1, args, count);
   if (n > 0) Append(heap.get(), n);

@@ -167,9 +167,9 @@ class KEST_API VelString {
   // AppendFormat appends to it; any argument type PlaceholderValue takes may be passed. A null
   // pattern formats as the empty text. Faulty patterns give marked text and developer alerts,
   // never an exception; only running out of memory (a text above INT_MAX characters included)
-  // throws std::bad_alloc, and the string then holds its old text or the empty text. Format
-  // builds short texts straight in the string's own block when no other string shares it and
-  // neither the pattern nor an argument points into it.
+  // throws std::bad_alloc; Format then leaves the old text or the empty text, AppendFormat the old
+  // text. Both build short texts straight in the string's own block when no other string shares
+  // it and neither the pattern nor an argument points into it.
   template <typename... Args>
   void Format(const char16_t* pattern, const Args&... args);
   template <typename... Args>
@@ -194,7 +194,8 @@ class KEST_API VelString {
     m_pszData[length] = 0;
   }
   // The block to format straight into: the string's own (not shared, not the empty block) when
-  // neither the pattern nor any argument's text or format lies inside it; else null.
+  // neither the pattern nor any argument's text or format lies inside it (the text would change
+  // under the pass that reads it); else null.
   char16_t* OwnBlockForFormatting(const char16_t* pattern, const PlaceholderValue* args,
                                   size_t count) noexcept;
 
