@@ -387,21 +387,10 @@ void VelString::FormatList(const char16_t* pattern, const PlaceholderValue* args
     uint64_t guess = pattern_length;
     for (size_t i = 0; i < count && guess < kFormatStackChars; ++i) guess += args[i].lengthGuess();
     if (guess < kFormatStackChars) {
-      // The attempt goes straight into the string's own block when nothing else holds it and no
-      // input lives in it (see OwnBlockForFormatting), which saves copying the text once more. Its
-      // reports are held until it is known to count; if it does not, the string is emptied and the
-      // stack buffer attempt below runs (and reports) as if this one had never been made.
-      if (char16_t* own = OwnBlockForFormatting(pattern, args, count)) {
-        const int room = GetAllocLength() + 1;
-        HeldReports held;
-        const int written = Pass(pattern, own, room, args, count, &held);
-        if (written >= 0 && written < room && written + 10 < kFormatStackChars) {
-          SetLength(written);
-          SendHeld(held, pattern, args, count);
-          return;
-        }
-        SetLength(0);  // what the attempt left is no text of this string's
-      }
+      // The attempt goes straight into the string's own block when it can (see FormatInPlace),
+      // which saves copying the text once more; a failed one leaves the string empty and the
+      // stack buffer attempt below runs (and reports) as if it had never been made.
+      if (FormatInPlace(pattern, args, count, 0, kFormatStackChars)) return;
       // The buffer is not cleared: the pass writes its own NUL.
       char16_t stack[kFormatStackChars];
       const int written = BraceFormatCore(pattern, stack, kFormatStackChars, args, count);
@@ -427,47 +416,44 @@ void VelString::FormatList(const char16_t* pattern, const PlaceholderValue* args
   *this = std::move(result);
 }
 
-char16_t* VelString::OwnBlockForFormatting(const char16_t* pattern, const PlaceholderValue* args,
-                                           size_t count) noexcept {
+bool VelString::FormatInPlace(const char16_t* pattern, const PlaceholderValue* args, size_t count,
+                              int keep, int limit) {
   const CVelStringData* data = GetData();
   const int capacity = data->nAllocLength;
-  // A failed attempt costs at most the characters the block holds, and the block grows to the
-  // longest text formatted into it, so any block of its own is worth trying.
-  if (capacity == 0) return nullptr;
-  const int refs =
-      std::atomic_ref<int>(const_cast<int&>(data->nRefs)).load(std::memory_order_relaxed);
-  if (refs > 1) return nullptr;
-  if (Inside(pattern, m_pszData, capacity)) return nullptr;
+  // The empty block is never written, a shared one belongs to others too, and a pass must not
+  // write over text it is reading. Any other block is worth trying: a failed attempt costs at most
+  // the characters the block holds, and the block grows to the longest text formatted into it.
+  if (capacity == 0) return false;
+  if (std::atomic_ref<int>(const_cast<int&>(data->nRefs)).load(std::memory_order_relaxed) > 1) {
+    return false;
+  }
+  if (Inside(pattern, m_pszData, capacity)) return false;
   for (size_t i = 0; i < count; ++i) {
     const PlaceholderValue& value = args[i];
     const bool text = value.type() == ePVWideString || value.type() == ePVNarrowString;
     if ((text && Inside(value.pointer(), m_pszData, capacity)) ||
         (value.format() != nullptr && Inside(value.format(), m_pszData, capacity))) {
-      return nullptr;
+      return false;
     }
   }
-  return m_pszData;
+  const int room = capacity - keep + 1;
+  HeldReports held;
+  const int written = Pass(pattern, m_pszData + keep, room, args, count, &held);
+  if (written < 0 || written >= room || written + 10 >= limit) {
+    SetLength(keep);  // what the attempt wrote is no text of this string's
+    return false;
+  }
+  SetLength(keep + written);
+  SendHeld(held, pattern, args, count);
+  return true;
 }
 
 void VelString::AppendFormatList(const char16_t* pattern, const PlaceholderValue* args,
                                  size_t count) {
   if (pattern == nullptr) return;
   if (args == nullptr) count = 0;
-  // In place first, into the free tail of the string's own block, under the same conditions and
-  // with the same held reports as Format's attempt. The old text is never touched, so a failed
-  // attempt only has to put its NUL back.
-  if (char16_t* own = OwnBlockForFormatting(pattern, args, count)) {
-    const int length = GetLength();
-    const int room = GetAllocLength() - length + 1;
-    HeldReports held;
-    const int written = Pass(pattern, own + length, room, args, count, &held);
-    if (written >= 0 && written < room && written + 10 < kAppendStackChars) {
-      SetLength(length + written);
-      SendHeld(held, pattern, args, count);
-      return;
-    }
-    SetLength(length);
-  }
+  // In place first, into the free tail of the string's own block; the old text is never touched.
+  if (FormatInPlace(pattern, args, count, GetLength(), kAppendStackChars)) return;
   char16_t stack[kAppendStackChars];
   const int written = BraceFormatCore(pattern, stack, kAppendStackChars, args, count);
   if (written >= 0 && written + 10 < kAppendStackChars) {

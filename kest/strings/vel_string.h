@@ -193,11 +193,13 @@ class KEST_API VelString {
     GetData()->nDataLength = length;
     m_pszData[length] = 0;
   }
-  // The block to format straight into: the string's own (not shared, not the empty block) when
-  // neither the pattern nor any argument's text or format lies inside it (the text would change
-  // under the pass that reads it); else null.
-  char16_t* OwnBlockForFormatting(const char16_t* pattern, const PlaceholderValue* args,
-                                  size_t count) noexcept;
+  // One writing pass of the brace engine straight into the string's own block, after its first
+  // `keep` characters, when no other string shares the block and neither the pattern nor any
+  // argument's text or format lies inside it. True when the text fits the block and is shorter
+  // than limit - 10 characters: the string is then keep + that text, and the pass's reports have
+  // been sent. Otherwise nothing is reported and the string keeps its first `keep` characters.
+  bool FormatInPlace(const char16_t* pattern, const PlaceholderValue* args, size_t count, int keep,
+                     int limit);
 
   char16_t* m_pszData;
 };
