@@ -49,17 +49,23 @@ cmd_demo() {
   "$ROOT/build/dev/tools/kestc" demo
 }
 
+# A bounded libFuzzer run of one target under ASan+UBSan, starting from a copy of its corpus.
+fuzz() {
+  local target=$1 seconds=$2 corpus
+  step "fuzz: $target, $seconds s under ASan+UBSan"
+  corpus=$(mktemp -d)
+  cp "fuzz/corpus/$target"/* "$corpus"/
+  "$ROOT/build/asan/fuzz/kest_fuzz_$target" -max_total_time="$seconds" -timeout=10 \
+      -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+  rm -rf "$corpus"
+}
+
 cmd_test() {
   install_missing "${PACKAGES[@]}"
   build_and_test ci
   build_and_test asan
-  step "fuzz: brace formatter, 60 s under ASan+UBSan"
-  local corpus
-  corpus=$(mktemp -d)
-  cp fuzz/corpus/brace_format/* "$corpus"/
-  "$ROOT/build/asan/fuzz/kest_fuzz_brace_format" -max_total_time=60 -timeout=10 -rss_limit_mb=4096 \
-      -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
-  rm -rf "$corpus"
+  fuzz brace_format 60
+  fuzz registry_file 20
   build_and_test tsan
 
   # Wine keeps its own prefix inside the build tree, made once up front (the first start of a

@@ -1,6 +1,7 @@
 // kestc: the library's command-line companion. It links against the shared library exactly as a
 // host module does, so every subcommand is also a check that the exported interface works.
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,14 @@ struct Command {
 };
 
 std::string Narrow(const VelString& s) { return kest::ToUtf8(s.View()); }
+
+// Writes a user's text whole, NUL bytes included, and a newline. Write errors show at the end of
+// main, where standard output is flushed and checked.
+void WriteLine(const VelString& text) {
+  const std::string bytes = Narrow(text);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fputc('\n', stdout);
+}
 
 // Streams one file (or standard input for "-") through `update`; false when it cannot be read.
 template <typename Reg, typename Update>
@@ -79,11 +88,12 @@ int RunCrc64(int argc, char** argv) {
       [](uint64_t reg, const void* p, size_t n) { return kest::Crc64Update(reg, p, n); });
 }
 
-std::vector<VelString> ReadLines(std::FILE* in) {
+// Splits the input into lines (LF, with a CR before it dropped); false when it cannot be read.
+bool ReadLines(std::FILE* in, std::vector<VelString>& lines) {
   std::string all;
   char chunk[1 << 14];
   for (size_t n; (n = std::fread(chunk, 1, sizeof(chunk), in)) > 0;) all.append(chunk, n);
-  std::vector<VelString> lines;
+  if (std::ferror(in)) return false;
   size_t start = 0;
   while (start < all.size()) {
     size_t end = all.find('\n', start);
@@ -93,7 +103,7 @@ std::vector<VelString> ReadLines(std::FILE* in) {
     lines.push_back(kest::Utf8ToVelString(std::string_view(all).substr(start, stop - start)));
     start = end + 1;
   }
-  return lines;
+  return true;
 }
 
 int RunSort(int argc, char** argv) {
@@ -109,16 +119,27 @@ int RunSort(int argc, char** argv) {
       return 2;
     }
   }
-  std::vector<VelString> lines = ReadLines(stdin);
-  std::stable_sort(lines.begin(), lines.end());
+  std::vector<VelString> lines;
+  if (!ReadLines(stdin, lines)) {
+    std::fprintf(stderr, "kestc sort: cannot read standard input: %s\n", std::strerror(errno));
+    return 1;
+  }
+  // The logical order reads each line as a C string, so lines that differ only after a NUL, or
+  // not at all in its eyes, are told apart by their whole text: the shorter first, then by code
+  // unit. Only identical lines are duplicates.
+  std::sort(lines.begin(), lines.end(), [](const VelString& a, const VelString& b) {
+    if (a < b) return true;
+    if (b < a) return false;
+    if (a.GetLength() != b.GetLength()) return a.GetLength() < b.GetLength();
+    return a.View() < b.View();
+  });
   if (unique) {
-    // Equivalent lines (neither sorts before the other) collapse to the first.
     lines.erase(std::unique(lines.begin(), lines.end(),
-                            [](const VelString& a, const VelString& b) { return !(a < b); }),
+                            [](const VelString& a, const VelString& b) { return a.View() == b.View(); }),
                 lines.end());
   }
   if (reverse) std::reverse(lines.begin(), lines.end());
-  for (const VelString& line : lines) std::printf("%s\n", Narrow(line).c_str());
+  for (const VelString& line : lines) WriteLine(line);
   return 0;
 }
 
@@ -247,9 +268,7 @@ int RunLs(int argc, char** argv) {
     return 2;
   }
   const VelString pattern = kest::Utf8ToVelString(argv[0]);
-  for (const VelString& path : GetFilesInAppFolder(pattern.GetString())) {
-    std::printf("%s\n", Narrow(path).c_str());
-  }
+  for (const VelString& path : GetFilesInAppFolder(pattern.GetString())) WriteLine(path);
   return 0;
 }
 
@@ -344,7 +363,7 @@ int RunFormat(int argc, char** argv) {
   }
   VelString result;
   result.Format(kest::Utf8ToVelString(argv[0]).GetString(), args);
-  std::printf("%s\n", Narrow(result).c_str());
+  WriteLine(result);
   return 0;
 }
 
@@ -373,15 +392,30 @@ int RunHelp(int, char**) {
   return 0;
 }
 
+// Output that could not be written is a failure like any other: a full disk or a closed pipe must
+// not end in status 0.
+int FinishOutput(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "kestc: cannot write standard output: %s\n", std::strerror(errno));
+    std::fclose(stdout);
+    return status == 0 ? 1 : status;
+  }
+  if (std::fclose(stdout) != 0) {
+    std::fprintf(stderr, "kestc: cannot write standard output: %s\n", std::strerror(errno));
+    return status == 0 ? 1 : status;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     RunHelp(0, nullptr);
-    return 2;
+    return FinishOutput(2);
   }
   for (const Command& c : kCommands) {
-    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], c.name) == 0) return FinishOutput(c.run(argc - 2, argv + 2));
   }
   std::fprintf(stderr, "kestc: unknown command \"%s\" (try kestc help)\n", argv[1]);
   return 2;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,21 +45,6 @@ bool KeyHeader(const std::string& line, std::string& key) {
   return true;
 }
 
-// "\"name\"=dword:0000001f" → lower-cased name and the value; anything else → false.
-bool DwordValue(const std::string& line, std::string& name, uint32_t& value) {
-  if (line.empty() || line.front() != '"') return false;
-  const size_t close = line.find('"', 1);
-  if (close == std::string::npos) return false;
-  const std::string rest = Trim(line.substr(close + 1));
-  if (Lower(rest.substr(0, 7)) != "=dword:" || rest.size() == 7 || rest.size() > 15) return false;
-  char* end = nullptr;
-  const unsigned long parsed = std::strtoul(rest.c_str() + 7, &end, 16);
-  if (end == nullptr || *end != 0) return false;
-  name = Lower(line.substr(1, close - 1));
-  value = static_cast<uint32_t>(parsed);
-  return true;
-}
-
 std::vector<std::string> ReadLines() {
   std::vector<std::string> lines;
   std::ifstream in(RegistryFile());
@@ -69,24 +55,12 @@ std::vector<std::string> ReadLines() {
 }  // namespace
 
 bool ReadMachineDword(const char16_t* key, const char16_t* name, uint32_t& value) noexcept {
+  value = 0;
   try {
-    const std::string want_key = Lower(ToUtf8(key != nullptr ? key : u""));
-    const std::string want_name = Lower(ToUtf8(name != nullptr ? name : u""));
-    bool key_found = false;
-    bool in_key = false;
-    value = 0;
-    for (const std::string& line : ReadLines()) {
-      std::string header;
-      if (KeyHeader(line, header)) {
-        in_key = header == want_key;
-        key_found = key_found || in_key;
-        continue;
-      }
-      std::string value_name;
-      uint32_t number = 0;
-      if (in_key && DwordValue(line, value_name, number) && value_name == want_name) value = number;
-    }
-    return key_found;
+    std::ifstream in(RegistryFile(), std::ios::binary);
+    if (!in) return false;
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return ReadDwordFromRegText(bytes, key, name, value);
   } catch (...) {
     return false;  // an unreadable file is a missing key
   }

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# kestc as a user runs it: user text comes out whole, and every failure to read or write ends in
+# status 1 with one line on standard error. Usage: kestc_cli_test.sh PATH_TO_KESTC
+set -u
+KESTC=$1
+failures=0
+passes=0
+
+check() {  # check NAME EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $1: expected [$2], got [$3]"
+    failures=$((failures + 1))
+  fi
+}
+
+# Runs kestc with the rest of the arguments; prints its status and how many lines it wrote to
+# standard error.
+status_of() {
+  local err
+  err=$("$KESTC" "$@" 2>&1 >/dev/null </dev/null)
+  local rc=$?
+  echo "$rc $(printf '%s' "$err" | grep -c '')"
+}
+
+# Lines with NUL bytes are kept whole, ordered by their whole text, and merged only when identical.
+out=$(printf 'b\0zzz\na\nb\0yyy\n' | "$KESTC" sort | od -An -c | tr -s ' ' | tr -d '\n')
+check "sort keeps bytes after NUL" " a \n b \0 y y y \n b \0 z z z \n" "$out"
+out=$(printf 'b\0zzz\nb\0yyy\nb\0zzz\n' | "$KESTC" sort -u | od -An -c | tr -s ' ' | tr -d '\n')
+check "sort -u merges only identical lines" " b \0 y y y \n b \0 z z z \n" "$out"
+out=$(printf 'file10\nfile9\nfile9\n' | "$KESTC" sort -u -r | tr '\n' ' ')
+check "sort -u -r" "file10 file9 " "$out"
+
+# Unreadable standard input (a folder).
+for cmd in sort crc32 crc64; do
+  rc=$("$KESTC" $cmd </ 2>/dev/null >/dev/null; echo $?)
+  check "$cmd reading a folder exits 1" 1 "$rc"
+  lines=$("$KESTC" $cmd </ 2>&1 >/dev/null | grep -c '')
+  check "$cmd reading a folder says so in one line" 1 "$lines"
+done
+check "crc32 of a missing file" "1 1" "$(status_of crc32 /nonexistent/file)"
+
+# A full output device.
+if [ -w /dev/full ]; then
+  set -f  # "ls *" passes the pattern, not the files here
+  for args in "sort" "crc32" "crc64" "demo" "help" "paths" "ls *" "format {0} i:1"; do
+    # shellcheck disable=SC2086
+    rc=$(printf 'a\n' | "$KESTC" $args 2>/dev/null >/dev/full; echo $?)
+    check "kestc $args to a full device exits 1" 1 "$rc"
+  done
+  set +f
+  rc=$(printf 'a\n' | "$KESTC" sort 2>&1 >/dev/full | grep -c 'cannot write')
+  check "a full device is named once" 1 "$rc"
+fi
+
+# Usage errors keep status 2.
+check "unknown option" "2 1" "$(status_of sort -x)"
+check "unknown command" "2 1" "$(status_of nosuchcommand)"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
