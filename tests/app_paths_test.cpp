@@ -110,6 +110,12 @@ TEST(Wildcards, CaseInsensitiveStarAndQuestionMark) {
   EXPECT_FALSE(MatchesWildcard(u"*a*b", u"xxaYYbzz"));
   EXPECT_TRUE(MatchesWildcard(u"lang_*.txt", u"LANG_de.txt"));
   EXPECT_FALSE(MatchesWildcard(u"lang_*.txt", u"lang_de.txt.bak"));
+  EXPECT_TRUE(MatchesWildcard(u"a**", u"abc"));
+  EXPECT_TRUE(MatchesWildcard(u"a**", u"a"));
+  EXPECT_TRUE(MatchesWildcard(u"**", u""));
+  EXPECT_FALSE(MatchesWildcard(u"b**", u"abc"));
+  EXPECT_TRUE(MatchesWildcard(u"*?", u"x"));
+  EXPECT_FALSE(MatchesWildcard(u"*?", u""));
   EXPECT_FALSE(MatchesWildcard(nullptr, u"x"));
   EXPECT_FALSE(MatchesWildcard(u"x", nullptr));
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -239,6 +241,27 @@ TEST(BraceFormat, TextLongerThanAnyStringIsRefused) {
   EXPECT_EQ(Str(s), u"before");
 }
 
+// Texts just at and below INT_MAX characters measure fine but fit no block: every such size
+// throws and keeps the text, exactly as the sizes above INT_MAX do. Only the measuring pass runs.
+TEST(BraceFormat, TextsAtIntMaxAreRefusedLikeLongerOnes) {
+  const std::u16string arg(65536, u'a');
+  std::u16string placeholders;
+  for (int i = 0; i < 32767; ++i) placeholders += u"{0}";  // 32767 * 65536 = INT_MAX - 65535
+  const PlaceholderValue value(arg.c_str());
+  for (int64_t total : {int64_t{INT_MAX}, int64_t{INT_MAX} - 1}) {
+    const std::u16string pattern =
+        placeholders + std::u16string(static_cast<size_t>(total - 32767 * 65536ll), u'x');
+    ASSERT_EQ(BraceFormatCore(pattern.c_str(), nullptr, -1, &value, 1), total);
+    VelString s(u"before");
+    EXPECT_THROW(s.Format(pattern.c_str(), arg.c_str()), std::bad_alloc) << total;
+    EXPECT_EQ(Str(s), u"before") << total;
+    if (total == INT_MAX) {
+      EXPECT_THROW(s.AppendFormat(pattern.c_str(), arg.c_str()), std::bad_alloc);
+      EXPECT_EQ(Str(s), u"before");
+    }
+  }
+}
+
 TEST(BraceFormat, AppendFormatAndStrFormat) {
   VelString s(u"x=");
   s.AppendFormat(u"{0}", 5);
@@ -323,6 +346,20 @@ TEST_F(FormatReports, SkippedParametersAndCStyleSpecifiers) {
   EXPECT_EQ(Fmt(u"%d items"), u"%d items");
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_EQ(alerts[0], u"Contains c-style format: %d items  Params: ");
+}
+
+// A writing pass that runs out of buffer never sees the placeholders after the cut, so it must not
+// call the indexes it did not reach skipped.
+TEST_F(FormatReports, AFullBufferEndsTheSkipCheck) {
+  const PlaceholderValue args[] = {PlaceholderValue(u"a"), PlaceholderValue(u"b")};
+  char16_t small[3];
+  EXPECT_EQ(BraceFormatCore(u"{1}xxxxx{0}", small, 3, args, 2), 3);  // cut, NUL last
+  EXPECT_TRUE(alerts.empty());
+  char16_t big[32];
+  EXPECT_EQ(BraceFormatCore(u"{1}xxxxx{0}", big, 32, args, 2), 7);
+  EXPECT_TRUE(alerts.empty());
+  EXPECT_EQ(BraceFormatCore(u"{1}xxxxx", big, 32, args, 2), 6);
+  EXPECT_EQ(alerts.size(), 1u) << "with room to finish, the skip is seen";
 }
 
 TEST_F(FormatReports, ReportLayoutLeavesOutEmptyArguments) {

@@ -91,6 +91,23 @@ TEST(Crc, UpdateInPiecesEqualsWhole) {
   }
 }
 
+// The dispatch must choose the widest kernel the processor runs: a silent fall-back to the
+// portable path still computes right, so only this notices it.
+TEST(Crc, DispatchPicksTheBestKernelTheCpuRuns) {
+  CrcKernel best = CrcKernel::kSlicing8;
+  for (CrcKernel k : {CrcKernel::kPclmul, CrcKernel::kVpclmul512}) {
+    if (kest::CrcKernelSupported(k)) best = k;
+  }
+  EXPECT_EQ(kest::ActiveCrcKernel(), best);
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  // Asked of the processor without the library: carry-less multiply means a folding kernel.
+  const bool pclmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1") &&
+                      __builtin_cpu_supports("ssse3");
+  EXPECT_EQ(kest::CrcKernelSupported(CrcKernel::kPclmul), pclmul);
+  if (pclmul) EXPECT_NE(kest::ActiveCrcKernel(), CrcKernel::kSlicing8);
+#endif
+}
+
 TEST(Crc, ActiveKernelIsSupported) {
   EXPECT_TRUE(kest::CrcKernelSupported(kest::ActiveCrcKernel()));
   EXPECT_TRUE(kest::CrcKernelSupported(CrcKernel::kSlicing8));

@@ -154,6 +154,42 @@ TEST(LockWithoutContext, GuardsExcludeOtherThreads) {
   EXPECT_EQ(counter, 200000);
 }
 
+// The owner is a snapshot any thread may read while others take and give back the lock (a
+// ThreadSanitizer build reports a plain access). Each guard keeps the owner for itself, so a
+// nested guard on the same lock clears it when it ends although the outer guard still holds it.
+TEST(LockWithoutContext, OwnerIsReadableFromAnyThreadAndFollowsEachGuard) {
+  CLockCS lock;
+  const uint32_t me = kest::platform::CurrentThreadId();
+  {
+    CAcquireCS outer(lock);
+    EXPECT_EQ(lock.OwnerThread(), me);
+    {
+      CAcquireCS inner(lock);
+      EXPECT_EQ(lock.OwnerThread(), me);
+    }
+    EXPECT_EQ(lock.OwnerThread(), 0u) << "the inner guard's release clears the owner";
+  }
+  EXPECT_EQ(lock.OwnerThread(), 0u);
+  EXPECT_EQ(lock.LastOwnerThread(), 0u) << "the outer guard found the owner already cleared";
+  { CAcquireCS single(lock); }
+  EXPECT_EQ(lock.LastOwnerThread(), me);
+
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (int i = 0; i < 20000; ++i) CAcquireCS guard(lock);
+    done = true;
+  });
+  uint32_t worker_id = 0;
+  while (!done) {
+    const uint32_t owner = lock.OwnerThread();
+    if (owner != 0 && owner != me) worker_id = owner;
+    (void)lock.LastOwnerThread();
+  }
+  worker.join();
+  EXPECT_EQ(lock.LastOwnerThread(), worker_id == 0 ? lock.LastOwnerThread() : worker_id);
+  EXPECT_NE(lock.LastOwnerThread(), me);
+}
+
 TEST(LockServices, LogExceptionRaisesInAssertWhileAlive) {
   const int32_t before = gInAssert;
   {

@@ -141,6 +141,50 @@ TEST(PlaceholderValue, DoublesPrintTheRuntimesDigits) {
 }
 
 // The double path prints exactly what the C runtime prints, for every conversion and value here.
+// Flags, width, precision and length together, against the C library's own printf.
+TEST(PlaceholderValue, IntegersMatchTheRuntimeAcrossFlagCombinations) {
+  EXPECT_EQ(Narrow(PlaceholderValue(7), "%05.3d"), "  007") << "a precision drops the 0 flag";
+  EXPECT_EQ(Narrow(PlaceholderValue(8), "%#.2o"), "010");
+  const char* const flags[] = {"", "-", "+", " ", "0", "#", "-+", "0+", "0 ", "#0", "-#", "+ "};
+  const char* const widths[] = {"", "1", "6"};
+  const char* const precisions[] = {"", ".", ".0", ".2", ".5"};
+  const char* const lengths[] = {"", "h", "hh", "ll"};
+  const char conversions[] = {'d', 'i', 'u', 'o', 'x', 'X'};
+  const long long values[] = {0, 1, -1, 7, 8, 255, -42, 70000, INT_MIN, INT_MAX,
+                              0x123456789ALL, LLONG_MIN};
+  int checked = 0;
+  for (const char* flag : flags) {
+    for (char conversion : conversions) {
+      // '#' is only defined for the octal and hexadecimal conversions.
+      if (std::strchr(flag, '#') != nullptr && std::strchr("oxX", conversion) == nullptr) continue;
+      for (const char* width : widths) {
+        for (const char* precision : precisions) {
+          for (const char* length : lengths) {
+            char spec[32];
+            std::snprintf(spec, sizeof(spec), "%%%s%s%s%s%c", flag, width, precision, length,
+                          conversion);
+            const bool wide_value = std::strcmp(length, "ll") == 0;
+            for (long long v : values) {
+              char expected[128];
+              if (wide_value) {
+                std::snprintf(expected, sizeof(expected), spec, v);
+                ASSERT_EQ(Narrow(PlaceholderValue(v), spec), expected) << spec << " of " << v;
+              } else {
+                const int narrow_value = static_cast<int>(static_cast<unsigned long long>(v));
+                std::snprintf(expected, sizeof(expected), spec, narrow_value);
+                ASSERT_EQ(Narrow(PlaceholderValue(narrow_value), spec), expected)
+                    << spec << " of " << narrow_value;
+              }
+              ++checked;
+            }
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(checked, 10000);
+}
+
 TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
   const double values[] = {0.0,    -0.0,        1.0,   -1.5,    0.1,      2.5,
                            1e-5,   123456789.0, 1e21,  6.02e23, -3.75e-9, 0.000123456,

@@ -39,6 +39,38 @@ TEST(StringHash, CaseInsensitiveEqualComparesCharacters) {
   EXPECT_TRUE(eq(VelString(), VelString()));
 }
 
+// Beyond ASCII the comparison is the fixed simple upper-case mapping, one unit for one: long s and
+// dotless i upper-case to S and I, final sigma to capital sigma, while the Kelvin sign and dotted
+// capital I are their own upper case and so differ from k and i. Whatever the mapping says, the
+// equality, CompareNoCase and the hash must agree on every pair.
+TEST(StringHash, CaseInsensitivityBeyondAsciiAgreesEverywhere) {
+  CaseInsensitiveVelStringEqual eq;
+  CaseInsensitiveVelStringHash hash;
+  EXPECT_TRUE(eq(VelString(u"\u017Fun"), VelString(u"SUN")));       // long s
+  EXPECT_TRUE(eq(VelString(u"\u03C2"), VelString(u"\u03C3")));      // final and medial sigma
+  EXPECT_TRUE(eq(VelString(u"\u03C2"), VelString(u"\u03A3")));
+  EXPECT_TRUE(eq(VelString(u"\u0131"), VelString(u"i")));            // dotless i
+  EXPECT_FALSE(eq(VelString(u"\u0130"), VelString(u"i")));           // dotted capital I
+  EXPECT_FALSE(eq(VelString(u"\u212A"), VelString(u"k")));           // Kelvin sign
+  const char16_t* const texts[] = {u"k",      u"K",      u"\u212A", u"s",      u"S",
+                                   u"\u017F", u"\u03C2", u"\u03C3", u"\u03A3", u"i",
+                                   u"I",      u"\u0131", u"\u0130", u"\u00DF", u"\u1E9E",
+                                   u"\u00FF", u"\u0178", u"\u01C5", u"\u01C4", u"\u01C6"};
+  for (const char16_t* a : texts) {
+    for (const char16_t* b : texts) {
+      const VelString x(a), y(b);
+      const bool equal = eq(x, y);
+      EXPECT_EQ(equal, x.CompareNoCase(y) == 0) << int(a[0]) << " " << int(b[0]);
+      if (equal) EXPECT_EQ(hash(x), hash(y)) << int(a[0]) << " " << int(b[0]);
+      // Longer texts go through the same mapping.
+      const VelString lx = VelString(u"prefix-") + x + u"-suffix";
+      const VelString ly = VelString(u"PREFIX-") + y + u"-SUFFIX";
+      EXPECT_EQ(eq(lx, ly), equal);
+      if (equal) EXPECT_EQ(hash(lx), hash(ly));
+    }
+  }
+}
+
 // CRC-64 is linear: xoring a multiple of its polynomial into a text keeps the hash. Two such texts
 // must still be different keys.
 TEST(StringHash, HashCollisionsAreNotEquality) {

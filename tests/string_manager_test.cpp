@@ -71,6 +71,25 @@ TEST_F(ManagerSizes, RoundSizeAbove256IsCutAndRewritten) {
   manager_->Free(block);
 }
 
+// Hosts may set the round size while other threads allocate; the clamp is written back by
+// whichever thread allocates first. Under ThreadSanitizer a plain access here is a reported race.
+TEST_F(ManagerSizes, RoundSizeClampIsSafeWhileThreadsAllocate) {
+  gStringRoundSize = 1000;
+  auto work = [this] {
+    for (int i = 0; i < 2000; ++i) {
+      CVelStringData* block = manager_->Allocate(i % 100, 2);
+      ASSERT_NE(block, nullptr);
+      // 24 + (n + 1) * 2 rounded up past the next multiple of 256.
+      EXPECT_EQ((block->nAllocLength + 1) * 2 + 24, 256);
+      manager_->Free(block);
+    }
+  };
+  std::thread a(work), b(work);
+  a.join();
+  b.join();
+  EXPECT_EQ(std::atomic_ref<uint32_t>(gStringRoundSize).load(), 256u);
+}
+
 TEST_F(ManagerSizes, RequestsThatCannotBeSizedAreRefused) {
   const int64_t bytes = Bytes();
   EXPECT_EQ(manager_->Allocate(-1, 2), nullptr);

@@ -88,15 +88,21 @@ void CAcquireCS::Lock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
   m_pCS->Acquire();
   ++m_nCount;
   if (context != nullptr) context->EndLockWait(eLockCritSec);
-  if (m_nCount == 1) m_pLock->m_dwOwnerThread = kest::platform::CurrentThreadId();
+  if (m_nCount == 1) {
+    // Relaxed atomics: OwnerThread may be read from any thread while the holder writes.
+    std::atomic_ref<uint32_t>(m_pLock->m_dwOwnerThread)
+        .store(kest::platform::CurrentThreadId(), std::memory_order_relaxed);
+  }
 }
 
 void CAcquireCS::Unlock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
   if (m_nCount == 0) return;
   --m_nCount;
   if (m_nCount == 0) {
-    m_pLock->m_dwLastOwnerThread = m_pLock->m_dwOwnerThread;
-    m_pLock->m_dwOwnerThread = 0;
+    std::atomic_ref<uint32_t> owner(m_pLock->m_dwOwnerThread);
+    std::atomic_ref<uint32_t>(m_pLock->m_dwLastOwnerThread)
+        .store(owner.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    owner.store(0, std::memory_order_relaxed);
   }
   m_pCS->Release();
   if (CentralContext* context = CurrentContext()) context->ReleaseLock(eLockCritSec);

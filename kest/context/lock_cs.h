@@ -19,6 +19,7 @@
 // be used at all.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "kest/context/thread_annotations.h"
@@ -41,8 +42,19 @@ class KEST_CAPABILITY("mutex") KEST_API CLockCS {
   // 16 while live, 32 after the destructor ran; callable on a destroyed lock (see above).
   static uint32_t StateOf(const CLockCS* lock) noexcept;
   // Thread id of the guard that holds the lock (0 when free) and of the last one to release it.
-  uint32_t OwnerThread() const noexcept { return m_dwOwnerThread; }
-  uint32_t LastOwnerThread() const noexcept { return m_dwLastOwnerThread; }
+  // Each guard keeps the owner for itself: a nested guard on a lock its thread already holds sets
+  // the owner when it takes the lock and clears it when it lets go, so inside
+  // `CAcquireCS outer(a); { CAcquireCS inner(a); }` the owner reads 0 after `inner` ends although
+  // `outer` still holds the lock, and when `outer` ends the last owner reads 0 as well. Any thread may read them (relaxed atomic reads): the answer is a
+  // snapshot, for diagnostics only.
+  uint32_t OwnerThread() const noexcept {
+    return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(m_dwOwnerThread))
+        .load(std::memory_order_relaxed);
+  }
+  uint32_t LastOwnerThread() const noexcept {
+    return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(m_dwLastOwnerThread))
+        .load(std::memory_order_relaxed);
+  }
 
  private:
   friend class CAcquireCS;

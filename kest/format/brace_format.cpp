@@ -402,7 +402,8 @@ void VelString::FormatList(const char16_t* pattern, const PlaceholderValue* args
   }
   // Slow path: measure, then write into a buffer of exactly the right size.
   const int needed = BraceFormatCore(pattern, nullptr, -1, args, count);
-  if (needed < 0) throw std::bad_alloc();  // more text than any string can hold
+  // More text than any string can hold, whatever the size (needed + 1 must not overflow either).
+  if (needed < 0 || needed > kest::kMaxStringChars) throw std::bad_alloc();
   if (needed + 1 <= kFormatStackChars) {
     char16_t stack[kFormatStackChars];
     const int written = BraceFormatCore(pattern, stack, needed + 1, args, count);
@@ -461,7 +462,8 @@ void VelString::AppendFormatList(const char16_t* pattern, const PlaceholderValue
     return;
   }
   const int needed = BraceFormatCore(pattern, nullptr, -1, args, count);
-  if (needed < 0) throw std::bad_alloc();  // more text than any string can hold
+  // More text than any string can hold: refuse before a scratch buffer of that size is made.
+  if (needed < 0 || int64_t{needed} + GetLength() > kest::kMaxStringChars) throw std::bad_alloc();
   if (needed == 0) return;
   std::unique_ptr<char16_t[]> heap(new char16_t[static_cast<size_t>(needed) + 1]);
   const int n = BraceFormatCore(pattern, heap.get(), needed + 1, args, count);

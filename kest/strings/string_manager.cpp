@@ -21,6 +21,7 @@ namespace {
 constexpr int kHeaderBytes = sizeof(CVelStringData);
 // Largest block the manager hands out; keeps every size and capacity inside 32 bits.
 constexpr uint64_t kMaxBlockBytes = 0x7FFFFFF0;
+static_assert((kMaxBlockBytes - kHeaderBytes) / 2 - 1 == kest::kMaxStringChars);
 constexpr uint32_t kCacheLimitOn = 2048;
 
 struct CacheClass {
@@ -94,8 +95,15 @@ class CacheGuard {
   platform::SpinningLock& lock_;
 };
 
+// The switches are plain exported globals that a host may write while other threads allocate, so
+// the library reads and writes them only as relaxed atomics.
+template <typename T>
+inline T Switch(T& global) {
+  return std::atomic_ref<T>(global).load(std::memory_order_relaxed);
+}
+
 inline void TurnCachingOnIfWanted() {
-  if (gbStringCacheEnabled && g_cache_limit.load(std::memory_order_relaxed) == 0) {
+  if (Switch(gbStringCacheEnabled) && g_cache_limit.load(std::memory_order_relaxed) == 0) {
     g_cache_limit.store(kCacheLimitOn, std::memory_order_relaxed);
   }
 }
@@ -274,7 +282,7 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
   kest::detail::TurnCachingOnIfWanted();
   if (nChars < 0 || nCharSize != 2) return nullptr;
   // Fast path: no rounding, a cached size, and a block waiting in this thread's magazine.
-  if (gStringRoundSize <= 1 && nChars <= 1011 &&
+  if (kest::detail::Switch(gStringRoundSize) <= 1 && nChars <= 1011 &&
       g_cache_limit.load(std::memory_order_relaxed) != 0) {
     void* value = kest::platform::GetLibraryThreadValue();
     if (value != nullptr && value != kest::detail::kThreadEnded) {
@@ -286,11 +294,13 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
         auto* data = static_cast<CVelStringData*>(m->blocks[cls][--m->count[cls]]);
         const uint32_t size = kest::detail::kStringCacheClasses[cls].block_size;
         data->pStringMgr = this;
-        data->nRefs = gbAllowSharedVelStrings ? 1 : -1;
+        data->nRefs = kest::detail::Switch(gbAllowSharedVelStrings) ? 1 : -1;
         data->nAllocLength = static_cast<int>((size - kHeaderBytes) / 2 - 1);
         data->nDataLength = 0;
         data->nReserved = 0;
-        if (gbFillMemOnFree != 0) std::memset(data->data(), 0xFA, size - kHeaderBytes);
+        if (kest::detail::Switch(gbFillMemOnFree) != 0) {
+          std::memset(data->data(), 0xFA, size - kHeaderBytes);
+        }
         data->data()[0] = 0;
         kest::detail::AddLocal(m->live, 1);
         return data;
@@ -301,9 +311,10 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
 }
 
 CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
-  uint32_t round = gStringRoundSize;
+  uint32_t round = kest::detail::Switch(gStringRoundSize);
   if (round > 256) {
-    gStringRoundSize = 256;
+    // The clamp is visible to the host, which may read the global back.
+    std::atomic_ref<uint32_t>(gStringRoundSize).store(256, std::memory_order_relaxed);
     round = 256;
   }
   uint64_t size = (static_cast<uint64_t>(nChars) + 1) * 2 + kHeaderBytes;
@@ -354,11 +365,13 @@ CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
 
   auto* data = static_cast<CVelStringData*>(block);
   data->pStringMgr = this;
-  data->nRefs = gbAllowSharedVelStrings ? 1 : -1;
+  data->nRefs = kest::detail::Switch(gbAllowSharedVelStrings) ? 1 : -1;
   data->nAllocLength = capacity;
   data->nDataLength = 0;
   data->nReserved = 0;
-  if (gbFillMemOnFree != 0) std::memset(data->data(), 0xFA, size - kHeaderBytes);
+  if (kest::detail::Switch(gbFillMemOnFree) != 0) {
+    std::memset(data->data(), 0xFA, size - kHeaderBytes);
+  }
   data->data()[0] = 0;
   if (m != nullptr) {
     kest::detail::AddLocal(m->live, 1);
@@ -371,7 +384,7 @@ CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
 void CVelStringMgr::Free(CVelStringData* pData) noexcept {
   if (pData == nullptr || pData == &nil_.header) return;
   // Fast path: a cached size with room in this thread's magazine.
-  if (gbFillMemOnFree == 0) {
+  if (kest::detail::Switch(gbFillMemOnFree) == 0) {
     void* value = kest::platform::GetLibraryThreadValue();
     const uint32_t size = static_cast<uint32_t>((pData->nAllocLength + 1) * 2 + kHeaderBytes);
     if (value != nullptr && value != kest::detail::kThreadEnded &&
@@ -390,7 +403,7 @@ void CVelStringMgr::Free(CVelStringData* pData) noexcept {
 }
 
 void CVelStringMgr::FreeSlow(CVelStringData* pData) noexcept {
-  if (gbFillMemOnFree != 0) {
+  if (kest::detail::Switch(gbFillMemOnFree) != 0) {
     std::memset(pData->data(), 0xEC, (static_cast<size_t>(pData->nAllocLength) + 1) * 2);
   }
   kest::detail::ThreadMagazines* m = Magazines();

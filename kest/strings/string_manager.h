@@ -160,6 +160,10 @@ KEST_API void VelStringGetStringHeapInfo(void*& heap, int64_t& bytes, int32_t& b
 
 namespace kest {
 
+// The longest text any block can hold: the largest block is 0x7FFFFFF0 bytes, header and NUL
+// included. Asking for more gives null (VelString throws std::bad_alloc).
+inline constexpr int kMaxStringChars = (0x7FFFFFF0 - 24) / 2 - 1;
+
 // One size class of the block caches, for inspection by tests and tools.
 struct StringCacheClassInfo {
   uint32_t block_size;    // bytes, header included

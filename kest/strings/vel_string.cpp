@@ -25,10 +25,6 @@ inline int CheckedSum(int64_t a, int64_t b) {
   return static_cast<int>(sum);
 }
 
-inline void AddRef(CVelStringData* data) noexcept {
-  std::atomic_ref<int>(data->nRefs).fetch_add(1, std::memory_order_relaxed);
-}
-
 inline void ReleaseBlock(CVelStringData* data) noexcept {
   std::atomic_ref<int> refs(data->nRefs);
   // A count of 1 (or a locked block) means this string is the only holder: nobody else can raise
@@ -73,8 +69,7 @@ VelString::VelString(IAtlStringMgr* manager) noexcept {
 void VelString::CopyFrom(const VelString& other) {
   CVelStringData* source = other.GetData();
   IAtlStringMgr* manager = DefaultManager();
-  if (RefCount(source) >= 0 && source->pStringMgr == manager) {
-    AddRef(source);
+  if (source->pStringMgr == manager && kest::detail::TryShareBlock(source)) {
     Attach(source);
     return;
   }
@@ -124,8 +119,9 @@ VelString& VelString::operator=(const VelString& other) {
   if (other.m_pszData == m_pszData) return *this;
   CVelStringData* source = other.GetData();
   CVelStringData* mine = GetData();
-  if (RefCount(source) >= 0 && source->pStringMgr == mine->pStringMgr) {
-    AddRef(source);
+  // A locked string keeps its own block and takes a copy of the characters.
+  if (RefCount(mine) >= 0 && source->pStringMgr == mine->pStringMgr &&
+      kest::detail::TryShareBlock(source)) {
     ReleaseBlock(mine);
     Attach(source);
   } else {
@@ -134,13 +130,24 @@ VelString& VelString::operator=(const VelString& other) {
   return *this;
 }
 
-VelString& VelString::operator=(VelString&& other) noexcept {
-  if (this != &other) {
-    CVelStringData* mine = GetData();
-    m_pszData = other.m_pszData;
-    other.Attach(mine->pStringMgr->GetNilString());
-    ReleaseBlock(mine);
+VelString& VelString::operator=(VelString&& other) {
+  if (this == &other) return *this;
+  CVelStringData* mine = GetData();
+  if (RefCount(mine) < 0) {
+    // A locked string stays locked. It may take the other block only when `other` alone holds it
+    // (the lock then moves onto that block); a shared or empty text is copied into its own.
+    CVelStringData* theirs = other.GetData();
+    const int refs = RefCount(theirs);
+    const bool alone = refs == 1 || refs < 0;
+    if (!alone || theirs->nAllocLength == 0 || theirs->pStringMgr != mine->pStringMgr) {
+      SetString(theirs->data(), theirs->nDataLength);
+      return *this;
+    }
+    theirs->nRefs = -1;
   }
+  m_pszData = other.m_pszData;
+  other.Attach(mine->pStringMgr->GetNilString());
+  ReleaseBlock(mine);
   return *this;
 }
 
@@ -293,7 +300,12 @@ void VelString::Concatenate(VelString& result, const char16_t* a, int a_length, 
 
 void VelString::Empty() noexcept {
   CVelStringData* old = GetData();
-  if (old->nDataLength == 0 && RefCount(old) >= 0 && old->nAllocLength == 0) return;  // nil
+  if (RefCount(old) < 0) {
+    // A locked block stays the string's own until UnlockBuffer; it is only cut.
+    SetLength(0);
+    return;
+  }
+  if (old->nDataLength == 0 && old->nAllocLength == 0) return;  // already the nil block
   IAtlStringMgr* manager = old->pStringMgr;
   Attach(manager->GetNilString());
   ReleaseBlock(old);
@@ -598,11 +610,14 @@ char16_t* VelString::PrepareWrite(int length) {
 
 void VelString::Fork(int length) {
   CVelStringData* old = GetData();
+  // A locked block is forked only when it has no room at all (capacity 0); the lock goes along.
+  const bool locked = RefCount(old) < 0;
   CVelStringData* data = AllocateOrThrow(old->pStringMgr, length);
   const int keep = std::min(old->nDataLength, length);
   CopyChars(data->data(), old->data(), keep);
   data->nDataLength = keep;
   data->data()[keep] = 0;
+  if (locked) data->nRefs = -1;
   ReleaseBlock(old);
   Attach(data);
 }

@@ -51,7 +51,10 @@ class KEST_API VelString {
   ~VelString();
 
   VelString& operator=(const VelString& other);
-  VelString& operator=(VelString&& other) noexcept;
+  // Takes the other string's block and leaves it empty. A locked string stays locked: it takes the
+  // block only when `other` alone holds it, and otherwise copies the text into its own block,
+  // which is the one case that can throw std::bad_alloc (both strings then keep their text).
+  VelString& operator=(VelString&& other);
   VelString& operator=(const char16_t* text);
   VelString& operator=(std::u16string_view text);
   VelString& operator=(const char* narrow);
@@ -96,7 +99,7 @@ class KEST_API VelString {
   static void Concatenate(VelString& result, const char16_t* a, int a_length, const char16_t* b,
                           int b_length);
 
-  // Back to the shared empty block.
+  // Back to the shared empty block; a locked string keeps its own block, cut to length 0.
   void Empty() noexcept;
 
   // Index of the first occurrence at or after `start`, or -1. An empty `text` is found at `start`
@@ -153,7 +156,9 @@ class KEST_API VelString {
   // Ends direct writing: the length becomes `new_length` (clamped to the capacity), or, when it is
   // -1, the position of the first NUL within the capacity.
   void ReleaseBuffer(int new_length = -1) noexcept;
-  // Makes the block the string's own and locks it, so copies never share it.
+  // Makes the block the string's own and locks it, so copies never share it. The lock belongs to
+  // the string until UnlockBuffer: every operation that needs a new block (growth, assignment,
+  // formatting) locks the new one, and Empty keeps the locked block and cuts it to length 0.
   char16_t* LockBuffer();
   // Makes a locked block shareable again.
   void UnlockBuffer() noexcept;
@@ -206,21 +211,33 @@ class KEST_API VelString {
 
 static_assert(sizeof(VelString) == sizeof(void*), "a VelString is one pointer");
 
+namespace kest::detail {
+
+// Adds one holder to a block that is not locked and says whether it did. The count is raised only
+// from a value that is not negative, in one compare-exchange, so a locked block's count is never
+// written by readers: an increment followed by a take-back would let two copiers meet at 0, and
+// the second would share a block that its owner still writes.
+inline bool TryShareBlock(CVelStringData* data) noexcept {
+  std::atomic_ref<int> refs(data->nRefs);
+  int current = refs.load(std::memory_order_relaxed);
+  while (current >= 0) {
+    if (refs.compare_exchange_weak(current, current + 1, std::memory_order_relaxed)) return true;
+  }
+  return false;
+}
+
+}  // namespace kest::detail
+
 // Copy and destruction are inline: a shared copy is one atomic increment and its destruction one
 // atomic decrement, with no call into the library unless a block must be made or freed.
 inline VelString::VelString(const VelString& other) {
   CVelStringData* source = other.GetData();
   IAtlStringMgr* manager =
       std::atomic_ref<IAtlStringMgr*>(gVelStringManager2).load(std::memory_order_acquire);
-  if (manager != nullptr && source->pStringMgr == manager) {
-    std::atomic_ref<int> refs(source->nRefs);
-    if (refs.fetch_add(1, std::memory_order_relaxed) >= 0) {
-      m_pszData = other.m_pszData;
-      return;
-    }
-    // A locked block is never shared: take the increment back and copy the characters. Nobody
-    // else can see the brief change, since only `other` holds a locked block.
-    refs.fetch_sub(1, std::memory_order_relaxed);
+  if (manager != nullptr && source->pStringMgr == manager &&
+      kest::detail::TryShareBlock(source)) {
+    m_pszData = other.m_pszData;
+    return;
   }
   CopyFrom(other);
 }

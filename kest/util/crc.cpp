@@ -162,7 +162,14 @@ bool CrcKernelSupported(CrcKernel kernel) noexcept {
   return false;
 }
 
-CrcKernel ActiveCrcKernel() noexcept { return BestKernel(); }
+CrcKernel ActiveCrcKernel() noexcept {
+  // Read back from what the dispatch installed, so a wrong choice shows here.
+  const CrcKernelFns* active = Resolve();
+  for (CrcKernel k : {CrcKernel::kVpclmul512, CrcKernel::kPclmul, CrcKernel::kSlicing8}) {
+    if (active == &KernelFor(k)) return k;
+  }
+  return CrcKernel::kBytewise;
+}
 
 uint32_t Crc32WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept {
   return KernelFor(kernel).crc32(data, length);
