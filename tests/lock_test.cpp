@@ -174,17 +174,27 @@ TEST(LockWithoutContext, OwnerIsReadableFromAnyThreadAndFollowsEachGuard) {
   { CAcquireCS single(lock); }
   EXPECT_EQ(lock.LastOwnerThread(), me);
 
-  std::atomic<bool> done{false};
+  // The flags are relaxed on purpose: they make the accesses overlap without ordering them.
+  std::atomic<bool> started{false}, done{false};
   std::thread worker([&] {
-    for (int i = 0; i < 20000; ++i) CAcquireCS guard(lock);
-    done = true;
+    for (int i = 0; i < 20000; ++i) {
+      CAcquireCS guard(lock);
+      started.store(true, std::memory_order_relaxed);
+    }
+    while (!done.load(std::memory_order_relaxed)) {
+      CAcquireCS guard(lock);
+    }
   });
+  while (!started.load(std::memory_order_relaxed)) {
+  }
   uint32_t worker_id = 0;
-  while (!done) {
+  for (int i = 0; i < 20000; ++i) {
+    std::atomic_signal_fence(std::memory_order_seq_cst);  // a real read every time round
     const uint32_t owner = lock.OwnerThread();
     if (owner != 0 && owner != me) worker_id = owner;
     (void)lock.LastOwnerThread();
   }
+  done.store(true, std::memory_order_relaxed);
   worker.join();
   EXPECT_EQ(lock.LastOwnerThread(), worker_id == 0 ? lock.LastOwnerThread() : worker_id);
   EXPECT_NE(lock.LastOwnerThread(), me);

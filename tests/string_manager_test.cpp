@@ -75,7 +75,13 @@ TEST_F(ManagerSizes, RoundSizeAbove256IsCutAndRewritten) {
 // whichever thread allocates first. Under ThreadSanitizer a plain access here is a reported race.
 TEST_F(ManagerSizes, RoundSizeClampIsSafeWhileThreadsAllocate) {
   gStringRoundSize = 1000;
-  auto work = [this] {
+  // Both threads start allocating together (relaxed flags: no ordering between them), so the
+  // clamp's write and the other thread's reads overlap.
+  std::atomic<int> ready{0};
+  auto work = [this, &ready] {
+    ready.fetch_add(1, std::memory_order_relaxed);
+    while (ready.load(std::memory_order_relaxed) < 2) {
+    }
     for (int i = 0; i < 2000; ++i) {
       CVelStringData* block = manager_->Allocate(i % 100, 2);
       ASSERT_NE(block, nullptr);
