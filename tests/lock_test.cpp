@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <memory>
 #include <new>
 #include <thread>
@@ -79,6 +80,12 @@ TEST_F(LockAccounting, StackRulesAtItsEdges) {
   // of them until a tenth-deep acquisition writes it again.
   for (int i = 0; i < CentralContext::kLockSlots - 1; ++i) {
     EXPECT_EQ(context.GetLockSlot(i).timer, 0) << i;
+  }
+  EXPECT_NE(context.GetLockSlot(9).timer, 0);
+  // Indexes outside the stack answer a free slot.
+  for (int index : {-1, int{CentralContext::kLockSlots}, 1000, INT_MIN}) {
+    EXPECT_EQ(context.GetLockSlot(index).type, 0) << index;
+    EXPECT_EQ(context.GetLockSlot(index).timer, 0) << index;
   }
 }
 

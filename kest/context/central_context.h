@@ -89,9 +89,12 @@ class KEST_API CentralContext {
 
   // Lock accounting. The calls come in order for each lock: StartLockWait just before waiting,
   // EndLockWait just after obtaining it, ReleaseLock just after letting it go; releases close
-  // the most recently opened slot. The stack holds ten slots and the open count stops at 9, so
-  // acquisitions nested deeper than nine share the last slot (their wait and hold figures are then
-  // those of the innermost). EndLockWait or ReleaseLock with no open slot change nothing.
+  // the most recently opened slot. The stack holds ten slots but the open count stops at 9: an
+  // acquisition made while nine are open writes its start into slot 9 and leaves the count at 9,
+  // and its EndLockWait and ReleaseLock then read slot 8, the ninth acquisition's. So past nine
+  // the wait is measured from the ninth's timer, each release closes the slot one level further
+  // down than its own, and slot 9 keeps the last such start until it is reused. EndLockWait with
+  // no open slot changes nothing.
   void StartLockWait(eLockType type) noexcept;
   void EndLockWait(eLockType type) noexcept;
   void ReleaseLock(eLockType type) noexcept;
@@ -99,7 +102,12 @@ class KEST_API CentralContext {
 
   // Read-only views for hosts and the performance line.
   const std::map<VelString, NamedCallStats>& NamedCalls() const noexcept { return m_NamedCalls; }
-  const LockSlot& GetLockSlot(int index) const noexcept { return m_LockSlots[index]; }
+  // Slot `index` (0 to kLockSlots - 1) of the lock stack; any other index gives a free slot (type
+  // 0, timer 0), never a read outside the object.
+  const LockSlot& GetLockSlot(int index) const noexcept {
+    static const LockSlot kFree{};
+    return index >= 0 && index < kLockSlots ? m_LockSlots[index] : kFree;
+  }
 
   // The calling thread's current context, or null (no slot index, or no context registered).
   static CentralContext* Current() noexcept;

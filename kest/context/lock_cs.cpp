@@ -37,9 +37,21 @@ inline CentralContext* CurrentContext() {
 // The stop tick recorded by the detector; 0 = none.
 std::atomic<uint32_t> g_last_stop_tick{0};
 
+// gInAssert, gDebuggingTick and the targets of VelInterlockedExchangeAdd64 are volatile objects
+// (hosts declare and read them so). std::atomic_ref cannot view a volatile object without casting
+// the qualifier away, which is undefined; the GCC/Clang atomic built-ins take volatile objects as
+// they are (and are what mingw-w64 builds Interlocked* from).
 template <typename T>
-std::atomic_ref<T> Atomic(volatile T& value) {
-  return std::atomic_ref<T>(const_cast<T&>(value));
+T VolatileLoad(volatile T& value) {
+  return __atomic_load_n(&value, __ATOMIC_RELAXED);
+}
+template <typename T>
+void VolatileStore(volatile T& value, T desired) {
+  __atomic_store_n(&value, desired, __ATOMIC_RELAXED);
+}
+template <typename T>
+void VolatileAdd(volatile T& value, T amount) {
+  __atomic_fetch_add(&value, amount, __ATOMIC_RELAXED);
 }
 
 }  // namespace
@@ -109,27 +121,27 @@ void CAcquireCS::Unlock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
 }
 
 CLockLogException::CLockLogException() noexcept {
-  Atomic(gInAssert).fetch_add(1, std::memory_order_relaxed);
+  VolatileAdd(gInAssert, 1);
 }
 
 CLockLogException::CLockLogException(const CLockLogException&) noexcept {
-  Atomic(gInAssert).fetch_add(1, std::memory_order_relaxed);
+  VolatileAdd(gInAssert, 1);
 }
 
 CLockLogException::~CLockLogException() {
-  Atomic(gInAssert).fetch_sub(1, std::memory_order_relaxed);
+  VolatileAdd(gInAssert, -1);
 }
 
 namespace {
 
 void DetectorStep() {
   const uint32_t now = kest::platform::TickCount();
-  const uint32_t previous = Atomic(gDebuggingTick).load(std::memory_order_relaxed);
+  const uint32_t previous = VolatileLoad(gDebuggingTick);
   // The first wake has nothing to compare with; a missing reading is not a stop.
   if (previous != 0 && now - previous > kest::kDebuggerStopThresholdMs) {
     g_last_stop_tick.store(now != 0 ? now : 1, std::memory_order_relaxed);
   }
-  Atomic(gDebuggingTick).store(now != 0 ? now : 1, std::memory_order_relaxed);
+  VolatileStore(gDebuggingTick, now != 0 ? now : 1);
 }
 
 }  // namespace
@@ -151,7 +163,7 @@ bool WasRecentlyStoppedInDebugger() noexcept {
 
 void VelInterlockedExchangeAdd64(volatile int64_t* target, int64_t amount) noexcept {
   if (amount == 0 || target == nullptr) return;
-  Atomic(*target).fetch_add(amount, std::memory_order_relaxed);
+  VolatileAdd(*target, amount);
 }
 
 namespace kest {
@@ -159,7 +171,7 @@ namespace kest {
 void DebugDetectorStepForTesting(bool reset) noexcept {
   if (reset) {
     g_last_stop_tick.store(0, std::memory_order_relaxed);
-    Atomic(gDebuggingTick).store(0, std::memory_order_relaxed);
+    VolatileStore(gDebuggingTick, uint32_t{0});
     return;
   }
   DetectorStep();
