@@ -61,12 +61,16 @@ TEST(StringHash, CaseInsensitivityBeyondAsciiAgreesEverywhere) {
       const VelString x(a), y(b);
       const bool equal = eq(x, y);
       EXPECT_EQ(equal, x.CompareNoCase(y) == 0) << int(a[0]) << " " << int(b[0]);
-      if (equal) EXPECT_EQ(hash(x), hash(y)) << int(a[0]) << " " << int(b[0]);
+      if (equal) {
+        EXPECT_EQ(hash(x), hash(y)) << int(a[0]) << " " << int(b[0]);
+      }
       // Longer texts go through the same mapping.
       const VelString lx = VelString(u"prefix-") + x + u"-suffix";
       const VelString ly = VelString(u"PREFIX-") + y + u"-SUFFIX";
       EXPECT_EQ(eq(lx, ly), equal);
-      if (equal) EXPECT_EQ(hash(lx), hash(ly));
+      if (equal) {
+        EXPECT_EQ(hash(lx), hash(ly));
+      }
     }
   }
 }
