@@ -146,6 +146,10 @@ TEST(PlaceholderValue, IntegersMatchTheRuntimeAcrossFlagCombinations) {
   EXPECT_EQ(Narrow(PlaceholderValue(7), "%05.3d"), "  007") << "a precision drops the 0 flag";
   EXPECT_EQ(Narrow(PlaceholderValue(8), "%#.2o"), "010");
   EXPECT_EQ(Narrow(PlaceholderValue(0), "% u"), "0") << "no sign space on unsigned conversions";
+  EXPECT_EQ(Narrow(PlaceholderValue(0), "%#.0o"), "0") << "'#' forces one zero digit";
+  EXPECT_EQ(Narrow(PlaceholderValue(0x10000), "%#.ho"), "0");
+  EXPECT_EQ(Narrow(PlaceholderValue(8), "%#.0o"), "010");
+  EXPECT_EQ(Narrow(PlaceholderValue(8), "%-#5.o|"), "010  |");
   const char* const flags[] = {"", "-", "+", " ", "0", "#", "-+", "0+", "0 ", "#0", "-#", "+ "};
   const char* const widths[] = {"", "1", "6"};
   const char* const precisions[] = {"", ".", ".0", ".2", ".5"};
@@ -168,13 +172,19 @@ TEST(PlaceholderValue, IntegersMatchTheRuntimeAcrossFlagCombinations) {
             std::snprintf(spec, sizeof(spec), "%%%s%s%s%s%c", flag, width, precision, length,
                           conversion);
             const bool wide_value = std::strcmp(length, "ll") == 0;
+            // C makes "%#.0o" of zero print "0" (the '#' forces a leading zero digit); mingw-w64's
+            // printf prints nothing, so those specs are checked on their own above.
+            if (conversion == 'o' && std::strchr(flag, '#') != nullptr &&
+                (std::strcmp(precision, ".") == 0 || std::strcmp(precision, ".0") == 0)) {
+              continue;
+            }
             for (long long v : values) {
+              const int narrow_value = static_cast<int>(static_cast<unsigned long long>(v));
               char expected[128];
               if (wide_value) {
                 std::snprintf(expected, sizeof(expected), spec, v);
                 ASSERT_EQ(Narrow(PlaceholderValue(v), spec), expected) << spec << " of " << v;
               } else {
-                const int narrow_value = static_cast<int>(static_cast<unsigned long long>(v));
                 std::snprintf(expected, sizeof(expected), spec, narrow_value);
                 ASSERT_EQ(Narrow(PlaceholderValue(narrow_value), spec), expected)
                     << spec << " of " << narrow_value;
