@@ -2,27 +2,6 @@
 # pkg-config file.
 include(CMakePackageConfigHelpers)
 
-set(KEST_PUBLIC_HEADERS
-  kest/KestCommon.h
-  kest/context/central_context.h
-  kest/context/lock_cs.h
-  kest/context/thread_annotations.h
-  kest/diag/dev_alerts.h
-  kest/format/brace_format.h
-  kest/format/placeholder_value.h
-  kest/kest_export.h
-  kest/platform/clock.h
-  kest/platform/tls.h
-  kest/platform/heap.h
-  kest/platform/lock.h
-  kest/platform/text.h
-  kest/strings/string_manager.h
-  kest/strings/utf8.h
-  kest/strings/vel_string.h
-  kest/util/app_paths.h
-  kest/util/crc.h
-  kest/util/timer.h
-)
 foreach(header IN LISTS KEST_PUBLIC_HEADERS)
   get_filename_component(dir ${header} DIRECTORY)
   install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir})

@@ -7,7 +7,8 @@
 #include <thread>
 
 #include "kest/platform/paths.h"
-#include "kest/util/app_paths.h"
+#include "kest/app/app_paths.h"
+#include "kest/base/wildcard.h"
 
 namespace {
 
@@ -92,15 +93,15 @@ TEST_F(AppFolder, PatternWithAFolderPartNamesTheSubfolder) {
 TEST(AppPaths, SystemFolderAndRealExecutable) {
   const VelString path = GetFilePathInSystem32(u"KERNEL32.DLL");
   EXPECT_EQ(Str(path),
-            Str(kest::platform::SystemFolder()) + kest::platform::kPathSeparator + u"KERNEL32.DLL");
+            kest::platform::SystemFolder() + kest::platform::kPathSeparator + u"KERNEL32.DLL");
   EXPECT_EQ(Str(GetFilePathInSystem32(nullptr)),
-            Str(kest::platform::SystemFolder()) + kest::platform::kPathSeparator);
-  const VelString exe = kest::platform::ExecutablePath();
+            kest::platform::SystemFolder() + kest::platform::kPathSeparator);
+  const VelString exe(kest::platform::ExecutablePath());
   EXPECT_NE(exe.Find(u"kest_tests"), -1) << Str(exe).size();
 }
 
 TEST(Wildcards, CaseInsensitiveStarAndQuestionMark) {
-  using kest::platform::MatchesWildcard;
+  using kest::MatchesWildcard;
   EXPECT_TRUE(MatchesWildcard(u"*.txt", u"notes.TXT"));
   EXPECT_TRUE(MatchesWildcard(u"*", u""));
   EXPECT_TRUE(MatchesWildcard(u"*.*", u"noext"));  // as on Windows

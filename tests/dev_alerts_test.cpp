@@ -31,9 +31,9 @@ struct Capture {
     ++enumerations;
     return sessions;
   }
-  static void Send(const kest::platform::SessionInfo& s, const VelString& title,
-                   const VelString& body) {
-    sent.push_back({s.id, std::u16string(title.View()), std::u16string(body.View())});
+  static void Send(const kest::platform::SessionInfo& s, std::u16string_view title,
+                   std::u16string_view body) {
+    sent.push_back({s.id, std::u16string(title), std::u16string(body)});
   }
 };
 
@@ -56,7 +56,7 @@ class DevAlerts : public FakeClockTest {
     kest::platform::UseRegistryFileForTesting(registry_file_.c_str());
     kest::platform::DeleteMachineKeyForTesting(kKey);
     kest::ResetDevAlertsForTesting();
-    Capture::sessions = {{1, kest::platform::kSessionActive, VelString()}};
+    Capture::sessions = {{1, kest::platform::kSessionActive, std::u16string()}};
     Capture::sent.clear();
     Capture::enumerations = 0;
     sessions_.enumerate = Capture::Enumerate;
@@ -133,7 +133,7 @@ TEST_F(DevAlerts, TitleBodyAndReceivingSessions) {
   GetAndSetIsDevMachine(true);
   Capture::sessions.clear();
   for (uint32_t state = 0; state <= 9; ++state) {
-    Capture::sessions.push_back({100 + state, state, VelString()});
+    Capture::sessions.push_back({100 + state, state, std::u16string()});
   }
   AlertDevelopers(u"Bad format: {0");
   std::vector<uint32_t> ids;
@@ -141,7 +141,7 @@ TEST_F(DevAlerts, TitleBodyAndReceivingSessions) {
   EXPECT_EQ(ids, (std::vector<uint32_t>{100, 101, 103, 104, 105}));
   const Sent& first = Capture::sent.front();
   EXPECT_EQ(first.title, u"DEV ALERT - Inform Developers - host.exe");
-  const std::u16string time_text(kest::platform::LocalTimeText(g_now).View());
+  const std::u16string time_text(kest::LocalTimeText(g_now).View());
   EXPECT_EQ(first.body, u"Bad format: {0\r\n\r\n" + time_text);
   ASSERT_EQ(time_text.size(), 25u);  // "Wed Jan 02 02:03:55 1980\n"
   EXPECT_EQ(time_text[3], u' ');

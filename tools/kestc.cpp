@@ -342,11 +342,11 @@ int RunFormat(int argc, char** argv) {
   static kest::platform::FakeSessions to_stderr;
   to_stderr.enumerate = [] {
     return std::vector<kest::platform::SessionInfo>{
-        {0, kest::platform::kSessionActive, VelString()}};
+        {0, kest::platform::kSessionActive, std::u16string()}};
   };
-  to_stderr.send = [](const kest::platform::SessionInfo&, const VelString& title,
-                      const VelString& body) {
-    std::fprintf(stderr, "%s\n%s\n", Narrow(title).c_str(), Narrow(body).c_str());
+  to_stderr.send = [](const kest::platform::SessionInfo&, std::u16string_view title,
+                      std::u16string_view body) {
+    std::fprintf(stderr, "%s\n%s\n", kest::ToUtf8(title).c_str(), kest::ToUtf8(body).c_str());
   };
   kest::platform::SetSessionsForTesting(&to_stderr);  // nothing reaches a real session
   GetAndSetIsDevMachine(dev);

@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
 
 #include "kest/platform/clock.h"
 #include "kest/platform/paths.h"
@@ -75,13 +78,16 @@ void AlertDevelopers(const char16_t* message) {
     const std::vector<kest::platform::SessionInfo> sessions = kest::platform::EnumerateSessions();
     VelString title(u"DEV ALERT - Inform Developers");
     title += u" - ";
-    const VelString exe = kest::platform::ExecutablePath();
-    title += exe.Mid(exe.ReverseFind(kest::platform::kPathSeparator) + 1);
+    const std::u16string exe = kest::platform::ExecutablePath();
+    const size_t cut = exe.rfind(kest::platform::kPathSeparator);
+    title += std::u16string_view(exe).substr(cut == std::u16string::npos ? 0 : cut + 1);
     VelString body(message != nullptr ? message : u"");
     body += u"\r\n\r\n";
-    body += kest::platform::LocalTimeText(now);
+    body += kest::LocalTimeText(now);
     for (const auto& session : sessions) {
-      if (Receives(session.state)) kest::platform::SendSessionMessage(session, title, body);
+      if (Receives(session.state)) {
+        kest::platform::SendSessionMessage(session, title.View(), body.View());
+      }
     }
   } catch (...) {
     // Out of memory while building an alert: the alert is lost, the caller goes on.
@@ -89,6 +95,21 @@ void AlertDevelopers(const char16_t* message) {
 }
 
 namespace kest {
+
+VelString LocalTimeText(int64_t seconds) {
+  static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm t{};
+  if (!platform::LocalTime(seconds, t) || t.tm_wday < 0 || t.tm_wday > 6 || t.tm_mon < 0 ||
+      t.tm_mon > 11) {
+    return VelString();
+  }
+  char text[64];
+  std::snprintf(text, sizeof(text), "%s %s %02d %02d:%02d:%02d %d\n", kDays[t.tm_wday],
+                kMonths[t.tm_mon], t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_year + 1900);
+  return VelString(text);
+}
 
 void ResetDevAlertsForTesting() noexcept {
   g_dev_machine.store(kUnknown, std::memory_order_relaxed);

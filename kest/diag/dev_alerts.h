@@ -7,7 +7,10 @@
 // strings are reported this way.
 #pragma once
 
+#include <cstdint>
+
 #include "kest/kest_export.h"
+#include "kest/strings/vel_string.h"
 
 // Whether this is a developer machine. The registry is read once per process (racing first calls
 // read the same answer); a missing key or value means no. Any thread; takes no lock.
@@ -27,6 +30,11 @@ KEST_API bool GetAndSetIsDevMachine(bool is_dev_machine) noexcept;
 KEST_API void AlertDevelopers(const char16_t* message);
 
 namespace kest {
+
+// The local time of `seconds` (since 1970-01-01 UTC) in the runtime's fixed 25-character form
+// "Wed Jan 02 02:03:55 1980\n" (day of month zero-padded), as alert bodies carry it; empty when the
+// system cannot convert the time. Any thread.
+KEST_API VelString LocalTimeText(int64_t seconds);
 
 // Test seam: forgets the developer-machine answer and the last alert time.
 KEST_API void ResetDevAlertsForTesting() noexcept;

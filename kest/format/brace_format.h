@@ -65,24 +65,28 @@ KEST_API VelString FormattingReport(const char16_t* reason, const char16_t* patt
 
 }  // namespace kest
 
-// The variadic forms build one contiguous run of PlaceholderValue on the stack and call the list
-// forms, compiled once in the library.
-template <typename... Args>
-void VelString::Format(const char16_t* pattern, const Args&... args) {
-  if constexpr (sizeof...(Args) == 0) {
-    FormatList(pattern, nullptr, 0);
-  } else {
-    const PlaceholderValue list[] = {PlaceholderValue(args)...};
-    FormatList(pattern, list, sizeof...(Args));
-  }
-}
+namespace kest::detail {
 
+// The variadic forms of VelString::Format and AppendFormat build one contiguous run of
+// PlaceholderValue on the stack and call the list forms, compiled once in the library.
 template <typename... Args>
-void VelString::AppendFormat(const char16_t* pattern, const Args&... args) {
-  if constexpr (sizeof...(Args) == 0) {
-    AppendFormatList(pattern, nullptr, 0);
-  } else {
-    const PlaceholderValue list[] = {PlaceholderValue(args)...};
-    AppendFormatList(pattern, list, sizeof...(Args));
+struct IncludeKestFormatBraceFormatH {
+  static void Format(VelString& s, const char16_t* pattern, const Args&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+      s.FormatList(pattern, nullptr, 0);
+    } else {
+      const PlaceholderValue list[] = {PlaceholderValue(args)...};
+      s.FormatList(pattern, list, sizeof...(Args));
+    }
   }
-}
+  static void AppendFormat(VelString& s, const char16_t* pattern, const Args&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+      s.AppendFormatList(pattern, nullptr, 0);
+    } else {
+      const PlaceholderValue list[] = {PlaceholderValue(args)...};
+      s.AppendFormatList(pattern, list, sizeof...(Args));
+    }
+  }
+};
+
+}  // namespace kest::detail

@@ -55,4 +55,9 @@ void SetClockForTesting(const FakeClock* fake) noexcept {
   detail::g_fake_clock.store(fake, std::memory_order_relaxed);
 }
 
+bool LocalTime(int64_t seconds, std::tm& out) noexcept {
+  const time_t t = static_cast<time_t>(seconds);
+  return localtime_r(&t, &out) != nullptr;
+}
+
 }  // namespace kest::platform

@@ -50,4 +50,9 @@ void SetClockForTesting(const FakeClock* fake) noexcept {
   detail::g_fake_clock.store(fake, std::memory_order_relaxed);
 }
 
+bool LocalTime(int64_t seconds, std::tm& out) noexcept {
+  const __time64_t t = seconds;
+  return _localtime64_s(&out, &t) == 0;
+}
+
 }  // namespace kest::platform

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "kest/platform/paths.h"
-#include "kest/strings/utf8.h"
+#include "kest/base/utf.h"
+#include "kest/base/wildcard.h"
 
 namespace kest::platform {
 namespace detail {
@@ -16,31 +17,45 @@ extern std::atomic<const char16_t*> g_fake_executable_path;
 
 const char16_t kPathSeparator = u'/';
 
-VelString ExecutablePath() {
+namespace {
+
+std::u16string FromUtf8(std::string_view text) {
+  std::u16string wide(static_cast<size_t>(Utf8ToUtf16(text.data(), static_cast<int>(text.size()),
+                                                      nullptr, 0)),
+                      u'\0');
+  Utf8ToUtf16(text.data(), static_cast<int>(text.size()), wide.data(),
+              static_cast<int>(wide.size()));
+  return wide;
+}
+
+}  // namespace
+
+std::u16string ExecutablePath() {
   if (const char16_t* fake = detail::g_fake_executable_path.load(std::memory_order_relaxed)) {
-    return VelString(fake);
+    return fake;
   }
   std::vector<char> buffer(4096);
   for (;;) {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return VelString();
+    if (n < 0) return {};
     if (static_cast<size_t>(n) < buffer.size()) {
-      return Utf8ToVelString(std::string_view(buffer.data(), static_cast<size_t>(n)));
+      return FromUtf8(std::string_view(buffer.data(), static_cast<size_t>(n)));
     }
     buffer.resize(buffer.size() * 2);  // cut to the buffer: try a bigger one
   }
 }
 
-VelString SystemFolder() { return VelString(u"/usr/lib"); }
+std::u16string SystemFolder() { return u"/usr/lib"; }
 
-void ListFolder(const VelString& folder, const VelString& pattern,
-                const std::function<void(const VelString& name, bool is_directory)>& visit) {
-  const std::string path = ToUtf8(folder.View());
+void ListFolder(std::u16string_view folder, std::u16string_view pattern,
+                const std::function<void(std::u16string_view name, bool is_directory)>& visit) {
+  const std::string path = ToUtf8(folder);
+  const std::u16string wanted(pattern);  // NUL-terminated for the matcher
   DIR* dir = opendir(path.empty() ? "." : path.c_str());
   if (dir == nullptr) return;
   while (const dirent* entry = readdir(dir)) {
-    const VelString name = Utf8ToVelString(entry->d_name);
-    if (!MatchesWildcard(pattern.GetString(), name.GetString())) continue;
+    const std::u16string name = FromUtf8(entry->d_name);
+    if (!MatchesWildcard(wanted.c_str(), name.c_str())) continue;
     bool is_directory = entry->d_type == DT_DIR;
     if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
       // The entry type is not known without a look (or it is a link): ask for what it points to.

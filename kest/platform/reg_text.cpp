@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "kest/platform/registry.h"
-#include "kest/strings/utf8.h"
+#include "kest/base/utf.h"
 
 namespace kest::platform {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "kest/platform/registry.h"
-#include "kest/strings/utf8.h"
+#include "kest/base/utf.h"
 
 namespace kest::platform {
 namespace {

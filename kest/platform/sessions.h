@@ -6,10 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "kest/kest_export.h"
-#include "kest/strings/vel_string.h"
 
 namespace kest::platform {
 
@@ -30,25 +31,23 @@ enum SessionState : uint32_t {
 struct SessionInfo {
   uint32_t id;
   uint32_t state;
-  VelString terminal;  // POSIX: the session's terminal device; empty on Windows
+  std::u16string terminal;  // POSIX: the session's terminal device; empty on Windows
 };
 
 // The sessions in the system's order; empty when they cannot be listed.
 std::vector<SessionInfo> EnumerateSessions();
 
 // Shows `title` and `body` in `session` without waiting for anyone; failures are ignored.
-void SendSessionMessage(const SessionInfo& session, const VelString& title, const VelString& body);
+void SendSessionMessage(const SessionInfo& session, std::u16string_view title,
+                        std::u16string_view body);
 
 // Test seam: while set, the two functions above call these instead (either may be null to list no
 // sessions or send nothing). Not for production use.
 struct FakeSessions {
   std::vector<SessionInfo> (*enumerate)() = nullptr;
-  void (*send)(const SessionInfo& session, const VelString& title, const VelString& body) = nullptr;
+  void (*send)(const SessionInfo& session, std::u16string_view title,
+               std::u16string_view body) = nullptr;
 };
 KEST_API void SetSessionsForTesting(const FakeSessions* fake) noexcept;
-
-// The local time of `seconds` (since 1970-01-01 UTC) in the fixed 25-character form
-// "Wed Jan 02 02:03:55 1980\n" (day of month zero-padded), as the Windows runtime writes it.
-KEST_API VelString LocalTimeText(int64_t seconds);
 
 }  // namespace kest::platform

@@ -4,21 +4,16 @@
 
 #include <atomic>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "kest/platform/sessions.h"
-#include "kest/strings/utf8.h"
+#include "kest/base/utf.h"
 
 namespace kest::platform {
 namespace detail {
 
 extern std::atomic<const FakeSessions*> g_fake_sessions;
 
-bool LocalTime(int64_t seconds, std::tm& out) {
-  const time_t t = static_cast<time_t>(seconds);
-  return localtime_r(&t, &out) != nullptr;
-}
 
 }  // namespace detail
 
@@ -31,24 +26,30 @@ std::vector<SessionInfo> EnumerateSessions() {
   while (const utmpx* entry = getutxent()) {
     if (entry->ut_type != USER_PROCESS || entry->ut_line[0] == 0) continue;
     const std::string line(entry->ut_line, strnlen(entry->ut_line, sizeof(entry->ut_line)));
-    sessions.push_back(
-        {static_cast<uint32_t>(entry->ut_pid), kSessionActive, Utf8ToVelString("/dev/" + line)});
+    const std::string device = "/dev/" + line;
+    std::u16string terminal(
+        static_cast<size_t>(Utf8ToUtf16(device.data(), static_cast<int>(device.size()), nullptr, 0)),
+        u'\0');
+    Utf8ToUtf16(device.data(), static_cast<int>(device.size()), terminal.data(),
+                static_cast<int>(terminal.size()));
+    sessions.push_back({static_cast<uint32_t>(entry->ut_pid), kSessionActive, std::move(terminal)});
   }
   endutxent();
   return sessions;
 }
 
-void SendSessionMessage(const SessionInfo& session, const VelString& title, const VelString& body) {
+void SendSessionMessage(const SessionInfo& session, std::u16string_view title,
+                        std::u16string_view body) {
   if (const FakeSessions* fake = detail::g_fake_sessions.load(std::memory_order_relaxed)) {
     if (fake->send != nullptr) fake->send(session, title, body);
     return;
   }
-  const std::string device = ToUtf8(session.terminal.View());
+  const std::string device = ToUtf8(session.terminal);
   if (device.find("..") != std::string::npos) return;  // only real devices under /dev
   // Non-blocking and never our controlling terminal: a stuck terminal must not stall the caller.
   const int fd = open(device.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return;
-  const std::string text = "\r\n" + ToUtf8(title.View()) + "\r\n" + ToUtf8(body.View()) + "\r\n";
+  const std::string text = "\r\n" + ToUtf8(title) + "\r\n" + ToUtf8(body) + "\r\n";
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);

@@ -2,7 +2,7 @@
 #include <wtsapi32.h>
 
 #include <atomic>
-#include <ctime>
+#include <string>
 
 #include "kest/platform/sessions.h"
 
@@ -11,10 +11,6 @@ namespace detail {
 
 extern std::atomic<const FakeSessions*> g_fake_sessions;
 
-bool LocalTime(int64_t seconds, std::tm& out) {
-  const __time64_t t = seconds;
-  return _localtime64_s(&out, &t) == 0;
-}
 
 }  // namespace detail
 
@@ -27,24 +23,28 @@ std::vector<SessionInfo> EnumerateSessions() {
   DWORD count = 0;
   if (WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count) && list != nullptr) {
     for (DWORD i = 0; i < count; ++i) {
-      sessions.push_back({list[i].SessionId, static_cast<uint32_t>(list[i].State), VelString()});
+      sessions.push_back({list[i].SessionId, static_cast<uint32_t>(list[i].State), std::u16string()});
     }
   }
   if (list != nullptr) WTSFreeMemory(list);
   return sessions;
 }
 
-void SendSessionMessage(const SessionInfo& session, const VelString& title, const VelString& body) {
+void SendSessionMessage(const SessionInfo& session, std::u16string_view title,
+                        std::u16string_view body) {
   if (const FakeSessions* fake = detail::g_fake_sessions.load(std::memory_order_relaxed)) {
     if (fake->send != nullptr) fake->send(session, title, body);
     return;
   }
+  // WTSSendMessageW takes lengths in bytes and does not need terminated text, but wants writable
+  // pointers; copies keep the caller's text untouched.
+  std::u16string title_copy(title), body_copy(body);
   DWORD response = 0;
   WTSSendMessageW(WTS_CURRENT_SERVER_HANDLE, session.id,
-                  const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(title.GetString())),
-                  static_cast<DWORD>(title.GetLength()) * 2,
-                  const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(body.GetString())),
-                  static_cast<DWORD>(body.GetLength()) * 2, 0, 28800, &response, FALSE);
+                  reinterpret_cast<wchar_t*>(title_copy.data()),
+                  static_cast<DWORD>(title_copy.size() * 2),
+                  reinterpret_cast<wchar_t*>(body_copy.data()), static_cast<DWORD>(body_copy.size() * 2),
+                  0, 28800, &response, FALSE);
 }
 
 }  // namespace kest::platform

@@ -1,6 +1,6 @@
 // UTF-8 is the narrow encoding of every POSIX system the product runs on.
 #include "kest/platform/text.h"
-#include "kest/strings/utf8.h"
+#include "kest/base/utf.h"
 
 namespace kest::platform {
 

@@ -28,10 +28,10 @@ namespace kest::platform {
 
 // The calling thread's value in slot `index`, or null when index is 0. What every context lookup
 // of the library costs: one call into the system's slot table.
-void* ThreadSlotValue(uint32_t index) noexcept;
+KEST_API void* ThreadSlotValue(uint32_t index) noexcept;
 
 // Stores `value` in slot `index` for the calling thread; nothing when index is 0.
-void SetThreadSlotValue(uint32_t index, void* value) noexcept;
+KEST_API void SetThreadSlotValue(uint32_t index, void* value) noexcept;
 
 // Portable spellings of TlsAlloc / TlsFree for hosts and tests: a new slot index (never 0), or 0
 // when none is left; freeing 0 does nothing.

@@ -1,4 +1,4 @@
-#include "kest/strings/case_tables.h"
+#include "kest/base/case_tables.h"
 #include "kest/strings/vel_string.h"
 
 namespace kest {

@@ -1,28 +1,16 @@
-// UTF-8 <-> UTF-16 conversion, the same on every platform.
+// UTF-8 text as a VelString, and the raw conversions of kest/base/utf.h.
 #pragma once
 
-#include <string>
 #include <string_view>
 
+#include "kest/base/utf.h"
 #include "kest/kest_export.h"
 #include "kest/strings/vel_string.h"
 
 namespace kest {
 
-// Decodes `length` bytes of UTF-8 into at most `capacity` units at `out` (null to measure) and
-// returns the units the whole text needs. Each malformed byte (bad lead, truncated or overlong
-// sequence, encoded surrogate, value above U+10FFFF) becomes one U+FFFD. Never writes past
-// `capacity`.
-KEST_API int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) noexcept;
-
-// Encodes `length` UTF-16 units as UTF-8 into at most `capacity` bytes at `out` (null to measure)
-// and returns the bytes the whole text needs; an unpaired surrogate becomes U+FFFD. Never writes
-// past `capacity`.
-KEST_API int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) noexcept;
-
-// The whole text as a VelString / as UTF-8 (an unpaired surrogate becomes U+FFFD). Throw
-// std::bad_alloc only when memory runs out.
+// The whole UTF-8 text as a VelString (malformed bytes become U+FFFD). Throws std::bad_alloc only
+// when memory runs out.
 KEST_API VelString Utf8ToVelString(std::string_view text);
-KEST_API std::string ToUtf8(std::u16string_view text);
 
 }  // namespace kest

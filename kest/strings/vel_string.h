@@ -167,8 +167,9 @@ class KEST_API VelString {
   // Cuts the text to `length` characters when it is longer.
   void Truncate(int length);
 
-  // Brace formatting (the pattern grammar is in kest/format/brace_format.h, which defines the
-  // variadic forms: include it, or kest/KestCommon.h, to call them). Format replaces the text,
+  // Brace formatting (the pattern grammar is in kest/format/brace_format.h, which turns the
+  // variadic forms' arguments into values: include it, or kest/KestCommon.h, to call them; without
+  // it a call fails to compile, naming kest::detail::IncludeKestFormatBraceFormatH). Format replaces the text,
   // AppendFormat appends to it; any argument type PlaceholderValue takes may be passed. A null
   // pattern formats as the empty text. Faulty patterns give marked text and developer alerts,
   // never an exception; only running out of memory (a text above INT_MAX characters included)
@@ -213,6 +214,12 @@ static_assert(sizeof(VelString) == sizeof(void*), "a VelString is one pointer");
 
 namespace kest::detail {
 
+// The bridge from Format's arguments to the formatter's values. Complete only in
+// kest/format/brace_format.h, so a Format or AppendFormat call compiled without that header stops
+// on this incomplete type instead of failing later at link time.
+template <typename... Args>
+struct IncludeKestFormatBraceFormatH;
+
 // Adds one holder to a block that is not locked and says whether it did. The count is raised only
 // from a value that is not negative, in one compare-exchange, so a locked block's count is never
 // written by readers: an increment followed by a take-back would let two copiers meet at 0, and
@@ -240,6 +247,16 @@ inline VelString::VelString(const VelString& other) {
     return;
   }
   CopyFrom(other);
+}
+
+template <typename... Args>
+void VelString::Format(const char16_t* pattern, const Args&... args) {
+  kest::detail::IncludeKestFormatBraceFormatH<Args...>::Format(*this, pattern, args...);
+}
+
+template <typename... Args>
+void VelString::AppendFormat(const char16_t* pattern, const Args&... args) {
+  kest::detail::IncludeKestFormatBraceFormatH<Args...>::AppendFormat(*this, pattern, args...);
 }
 
 inline VelString::~VelString() {

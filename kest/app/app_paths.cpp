@@ -1,4 +1,4 @@
-#include "kest/util/app_paths.h"
+#include "kest/app/app_paths.h"
 
 #include <atomic>
 
@@ -21,7 +21,7 @@ const VelString& AppFolder() {
   if (!g_app_folder_known.load(std::memory_order_acquire)) {
     CAcquireCS guard(FillLock());
     if (!g_app_folder_known.load(std::memory_order_relaxed)) {
-      VelString path = kest::platform::ExecutablePath();
+      VelString path(kest::platform::ExecutablePath());
       const int cut = path.ReverseFind(kest::platform::kPathSeparator);
       if (cut >= 0) path.Truncate(cut + 1);
       // Kept for the life of the process (never freed: code running at exit may still ask).
@@ -56,15 +56,18 @@ std::vector<VelString> GetFilesInAppFolder(const char16_t* pattern) {
   const VelString folder = AppFolder() + whole.Left(folder_length);
   const VelString name_pattern = whole.Mid(folder_length);
   if (name_pattern.IsEmpty()) return files;
-  kest::platform::ListFolder(folder, name_pattern, [&](const VelString& name, bool is_directory) {
-    if (is_directory || name.IsEmpty() || name[0] == u'.') return;
-    files.push_back(folder + name);
-  });
+  kest::platform::ListFolder(folder.View(), name_pattern.View(),
+                             [&](std::u16string_view name, bool is_directory) {
+                               if (is_directory || name.empty() || name[0] == u'.') return;
+                               VelString path = folder;
+                               path += name;
+                               files.push_back(std::move(path));
+                             });
   return files;
 }
 
 VelString GetFilePathInSystem32(const char16_t* name) {
-  VelString path = kest::platform::SystemFolder();
+  VelString path(kest::platform::SystemFolder());
   path += kest::platform::kPathSeparator;
   path += name;
   return path;
