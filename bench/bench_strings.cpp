@@ -39,6 +39,16 @@ void VelStringCopyShared(benchmark::State& state) {
   }
 }
 
+// The same with a block that already has a second holder, as a string handed around has.
+void VelStringCopyOfShared(benchmark::State& state) {
+  const VelString source(Text(static_cast<int>(state.range(0))).c_str());
+  const VelString other_holder(source);
+  for (auto _ : state) {
+    VelString copy(source);
+    benchmark::DoNotOptimize(copy.GetString());
+  }
+}
+
 void U16StringCopy(benchmark::State& state) {
   const std::u16string source = Text(static_cast<int>(state.range(0)));
   for (auto _ : state) {
@@ -164,6 +174,7 @@ struct Registrar {
     for (int n : {10, 100}) {
       const std::string a = "/" + std::to_string(n);
       benchmark::RegisterBenchmark("VelStringCopyShared", VelStringCopyShared)->Arg(n);
+      benchmark::RegisterBenchmark("VelStringCopyOfShared", VelStringCopyOfShared)->Arg(n);
       benchmark::RegisterBenchmark("U16StringCopy", U16StringCopy)->Arg(n);
       benchmark::RegisterBenchmark("SharedPtrCopy", SharedPtrCopy)->Arg(n);
       benchmark::RegisterBenchmark("VelStringFromText", VelStringFromText)
@@ -175,6 +186,9 @@ struct Registrar {
       AddRatio("shared VelString copy+destroy / std::shared_ptr copy+destroy (" +
                    std::to_string(n) + ")",
                "VelStringCopyShared" + a, "SharedPtrCopy" + a);
+      AddRatio("copy+destroy of a block with two holders / std::shared_ptr (" + std::to_string(n) +
+                   ")",
+               "VelStringCopyOfShared" + a, "SharedPtrCopy" + a);
       AddRatio("shared VelString copy / std::u16string copy (" + std::to_string(n) + " chars)",
                "VelStringCopyShared" + a, "U16StringCopy" + a);
       AddRatio("VelString from text, caching off / std::u16string (" + std::to_string(n) + ")",
