@@ -1,8 +1,44 @@
 #include "kest/context/central_context.h"
 
+#include <cstddef>
+
 #include "kest/platform/clock.h"
 #include "kest/platform/tls.h"
 #include "kest/util/timer.h"
+
+// Host modules compile against this layout: a change here must be a deliberate, versioned one.
+// CentralContext has a virtual destructor, so offsetof is conditionally supported; GCC and Clang
+// give the real offsets.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+static_assert(sizeof(CentralContext) == 328);
+static_assert(sizeof(CentralContext::LockSlot) == 16);
+static_assert(offsetof(CentralContext::LockSlot, type) == 0);
+static_assert(offsetof(CentralContext::LockSlot, timer) == 8);
+static_assert(offsetof(CentralContext, m_eRequestType) == 8);
+static_assert(offsetof(CentralContext, m_nLocksHeld) == 12);
+static_assert(offsetof(CentralContext, m_bShouldLog) == 13);
+static_assert(offsetof(CentralContext, m_bInSQLCmd) == 14);
+static_assert(offsetof(CentralContext, m_bHTTPTimedOut) == 15);
+static_assert(offsetof(CentralContext, m_nDBRequests) == 16);
+static_assert(offsetof(CentralContext, m_nLocksTaken) == 20);
+static_assert(offsetof(CentralContext, m_nLogLines) == 24);
+static_assert(offsetof(CentralContext, m_nSlowLogLines) == 28);
+static_assert(offsetof(CentralContext, m_dwExternalFlags) == 32);
+static_assert(offsetof(CentralContext, m_nHTTPReadMS) == 36);
+static_assert(offsetof(CentralContext, m_nClientWaitMS) == 40);
+static_assert(offsetof(CentralContext, m_nCritSecWaitMS) == 48);
+static_assert(offsetof(CentralContext, m_nCritSecHoldMS) == 56);
+static_assert(offsetof(CentralContext, m_nSRWWaitMS) == 64);
+static_assert(offsetof(CentralContext, m_nSRWHoldMS) == 72);
+static_assert(offsetof(CentralContext, m_nHLockWaitMS) == 80);
+static_assert(offsetof(CentralContext, m_nHLockHoldMS) == 88);
+static_assert(offsetof(CentralContext, m_nDBMS) == 96);
+static_assert(offsetof(CentralContext, m_tRequestStart) == 104);
+static_assert(offsetof(CentralContext, m_tDBStart) == 112);
+static_assert(offsetof(CentralContext, m_NamedCalls) == 120);
+static_assert(offsetof(CentralContext, m_LockSlots) == 168);
+#pragma GCC diagnostic pop
 
 uint32_t gCentralCtxTLSIndex = 0;
 

@@ -1,6 +1,7 @@
 #include "kest/context/lock_cs.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 
@@ -14,18 +15,35 @@ bool gbRecordLockWaits = false;
 volatile uint32_t gDebuggingTick = 0;
 uint32_t gDebugDetectorThreadID = 0;
 
+// Host modules compile against these layouts (they embed locks and guards in their own objects):
+// a change here must be a deliberate, versioned one. CLockCS has a virtual destructor, so offsetof
+// is conditionally supported; GCC and Clang give the real offsets.
+namespace kest::detail {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+struct LockLayout {
+  // Where a lock's state cell lives, the same for every lock.
+  static constexpr size_t kStateOffset = offsetof(CLockCS, m_state);
+  static_assert(sizeof(CLockCS) == 72);
+  static_assert(offsetof(CLockCS, m_cs) == 8);
+  static_assert(offsetof(CLockCS, m_dwOwnerThread) == 48);
+  static_assert(offsetof(CLockCS, m_dwLastOwnerThread) == 52);
+  static_assert(offsetof(CLockCS, m_nWaitRecording) == 56);
+  static_assert(kStateOffset == 64);
+};
+#pragma GCC diagnostic pop
+static_assert(sizeof(CAcquireCS) == 32);
+static_assert(sizeof(std::atomic<uint32_t>) == 4 && alignof(std::atomic<uint32_t>) <= 4);
+}  // namespace kest::detail
+
 namespace {
 
 using StateCell = std::atomic<uint32_t>;
 
-// Distance from a CLockCS's address to its state cell, the same for every lock; recorded by the
-// constructor so that guards can find the cell from the lock's address alone, without touching a
-// lock whose lifetime has ended.
-std::atomic<uintptr_t> g_state_offset{0};
-
 StateCell* CellOf(const CLockCS* lock) {
-  const uintptr_t offset = g_state_offset.load(std::memory_order_relaxed);
-  return std::launder(reinterpret_cast<StateCell*>(reinterpret_cast<uintptr_t>(lock) + offset));
+  // Found from the lock's address alone, so a guard never touches a lock whose lifetime ended.
+  return std::launder(reinterpret_cast<StateCell*>(reinterpret_cast<uintptr_t>(lock) +
+                                                   kest::detail::LockLayout::kStateOffset));
 }
 
 // The calling thread's context; the slot index is tested first so that hosts without contexts
@@ -62,8 +80,6 @@ CLockCS::CLockCS() noexcept
       m_dwLastOwnerThread(0),
       m_nWaitRecording(0) {
   new (m_state) StateCell(kLive);
-  g_state_offset.store(reinterpret_cast<uintptr_t>(m_state) - reinterpret_cast<uintptr_t>(this),
-                       std::memory_order_relaxed);
 }
 
 CLockCS::~CLockCS() {

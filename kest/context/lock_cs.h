@@ -26,6 +26,10 @@
 #include "kest/kest_export.h"
 #include "kest/platform/lock.h"
 
+namespace kest::detail {
+struct LockLayout;
+}  // namespace kest::detail
+
 class KEST_CAPABILITY("mutex") KEST_API CLockCS {
  public:
   // Lock states (enumerators, not data members, so DLL users need nothing imported for them).
@@ -58,6 +62,7 @@ class KEST_CAPABILITY("mutex") KEST_API CLockCS {
 
  private:
   friend class CAcquireCS;
+  friend struct kest::detail::LockLayout;
 
   kest::platform::SpinningLock m_cs;
   uint32_t m_dwOwnerThread;

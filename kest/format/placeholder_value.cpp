@@ -3,6 +3,8 @@
 // flags, width, precision and letter.
 #include "kest/format/placeholder_value.h"
 
+#include <cstddef>
+
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -15,6 +17,16 @@
 #include "kest/format/fast_render.h"
 #include "kest/platform/text.h"
 #include "kest/strings/text_scan.h"
+
+// Host modules compile against this layout: a change here must be a deliberate, versioned one.
+namespace kest::detail {
+struct PlaceholderLayout {
+  static_assert(sizeof(PlaceholderValue) == 24);
+  static_assert(offsetof(PlaceholderValue, m_value) == 0);
+  static_assert(offsetof(PlaceholderValue, m_type) == 8);
+  static_assert(offsetof(PlaceholderValue, m_pFormat) == 16);
+};
+}  // namespace kest::detail
 
 namespace {
 

@@ -58,6 +58,10 @@ enum PlaceholderValueType : uint32_t {
   ePVPointer = 11,      // "%p"
 };
 
+namespace kest::detail {
+struct PlaceholderLayout;
+}  // namespace kest::detail
+
 class KEST_API PlaceholderValue {
  public:
   // Every constructor takes a trailing printf-style format for this value (null: none), used when
@@ -147,6 +151,7 @@ class KEST_API PlaceholderValue {
   }
 
  private:
+  friend struct kest::detail::PlaceholderLayout;
   PlaceholderValue(PlaceholderValueType type, uint64_t bits, const char16_t* format) noexcept
       : m_value(bits), m_type(type), m_pFormat(format) {}
 

@@ -1,12 +1,21 @@
 #include "kest/strings/string_manager.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
 #include "kest/platform/heap.h"
 #include "kest/platform/lock.h"
 #include "kest/platform/thread_slot.h"
+
+// Host modules compile against the block layout: a change here must be a deliberate, versioned one.
+static_assert(sizeof(CVelStringData) == 24);
+static_assert(offsetof(CVelStringData, pStringMgr) == 0);
+static_assert(offsetof(CVelStringData, nDataLength) == 8);
+static_assert(offsetof(CVelStringData, nAllocLength) == 12);
+static_assert(offsetof(CVelStringData, nRefs) == 16);
+static_assert(offsetof(CVelStringData, nReserved) == 20);
 
 IAtlStringMgr* gVelStringManager2 = nullptr;
 uint32_t gStringRoundSize = 0;
