@@ -4,6 +4,7 @@
 set(KEST_PUBLIC_HEADERS
   kest/KestCommon.h
   kest/kest_export.h
+  kest/base/thread_annotations.h
   kest/base/utf.h
   kest/base/wildcard.h
   kest/platform/clock.h
@@ -21,7 +22,6 @@ set(KEST_PUBLIC_HEADERS
   kest/diag/dev_alerts.h
   kest/format/placeholder_value.h
   kest/format/brace_format.h
-  kest/context/thread_annotations.h
   kest/context/central_context.h
   kest/context/lock_cs.h
   kest/app/app_paths.h

@@ -3,6 +3,7 @@
 
 #include "kest/kest_export.h"
 
+#include "kest/base/thread_annotations.h"
 #include "kest/base/utf.h"
 #include "kest/base/wildcard.h"
 #include "kest/platform/clock.h"
@@ -20,7 +21,6 @@
 #include "kest/diag/dev_alerts.h"
 #include "kest/format/placeholder_value.h"
 #include "kest/format/brace_format.h"
-#include "kest/context/thread_annotations.h"
 #include "kest/context/central_context.h"
 #include "kest/context/lock_cs.h"
 #include "kest/app/app_paths.h"

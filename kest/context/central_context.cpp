@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "kest/base/host_switch.h"
 #include "kest/platform/clock.h"
 #include "kest/platform/tls.h"
 #include "kest/util/timer.h"
@@ -76,7 +77,7 @@ CentralContext::CentralContext()
       m_tRequestStart(TimerStart()),
       m_tDBStart(0),
       m_LockSlots{} {
-  kest::platform::SetThreadSlotValue(gCentralCtxTLSIndex, this);
+  kest::platform::SetThreadSlotValue(kest::detail::ReadHostSwitch(gCentralCtxTLSIndex), this);
 }
 
 CentralContext::CentralContext(const CentralContext& other) : m_NamedCalls(other.m_NamedCalls) {
@@ -92,7 +93,7 @@ CentralContext& CentralContext::operator=(const CentralContext& other) {
 }
 
 CentralContext::~CentralContext() {
-  kest::platform::SetThreadSlotValue(gCentralCtxTLSIndex, nullptr);
+  kest::platform::SetThreadSlotValue(kest::detail::ReadHostSwitch(gCentralCtxTLSIndex), nullptr);
 }
 
 void CentralContext::CopyFields(const CentralContext& other) {
@@ -199,7 +200,7 @@ void CentralContext::ReleaseLock(eLockType type) noexcept {
 }
 
 CentralContext* CentralContext::Current() noexcept {
-  return static_cast<CentralContext*>(kest::platform::ThreadSlotValue(gCentralCtxTLSIndex));
+  return static_cast<CentralContext*>(kest::platform::ThreadSlotValue(kest::detail::ReadHostSwitch(gCentralCtxTLSIndex)));
 }
 
 bool CONTEXT_IN_SQLCMD() noexcept {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <new>
 
+#include "kest/base/host_switch.h"
 #include "kest/context/central_context.h"
 #include "kest/platform/clock.h"
 #include "kest/platform/thread.h"
@@ -49,7 +50,8 @@ StateCell* CellOf(const CLockCS* lock) {
 // The calling thread's context; the slot index is tested first so that hosts without contexts
 // pay nothing for the lookup.
 inline CentralContext* CurrentContext() {
-  return gCentralCtxTLSIndex == 0 ? nullptr : CentralContext::Current();
+  return kest::detail::ReadHostSwitch(gCentralCtxTLSIndex) == 0 ? nullptr
+                                                                 : CentralContext::Current();
 }
 
 // The stop tick recorded by the detector; 0 = none.
@@ -103,8 +105,8 @@ CAcquireCS::~CAcquireCS() {
 }
 
 void CAcquireCS::Lock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
-  if (m_pLock != nullptr && gbRecordLockWaits && m_pCS != nullptr &&
-      m_pLock->m_nWaitRecording != 0) {
+  if (m_pLock != nullptr && kest::detail::ReadHostSwitch(gbRecordLockWaits) && m_pCS != nullptr &&
+      kest::detail::ReadHostSwitch(m_pLock->m_nWaitRecording) != 0) {
     // Timing of recorded locks: the reading is taken, as hosts that switch it on expect, and kept
     // nowhere.
     [[maybe_unused]] volatile int64_t start = TimerStart();

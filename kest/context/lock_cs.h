@@ -22,7 +22,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "kest/context/thread_annotations.h"
+#include "kest/base/thread_annotations.h"
 #include "kest/kest_export.h"
 #include "kest/platform/lock.h"
 

@@ -5,6 +5,7 @@
 // embed it keep one layout in every build.
 #pragma once
 
+#include "kest/base/thread_annotations.h"
 #include "kest/kest_export.h"
 
 namespace kest::platform {
@@ -12,7 +13,7 @@ namespace kest::platform {
 // Spin count the library gives every one of its locks.
 inline constexpr unsigned kLockSpinCount = 4000;
 
-class KEST_API SpinningLock {
+class KEST_CAPABILITY("mutex") KEST_API SpinningLock {
  public:
   // Ready to use on return. Never fails: the library relies on lock set-up not allocating in a way
   // that can be refused (Windows Vista and later never fail InitializeCriticalSectionAndSpinCount).
@@ -25,11 +26,11 @@ class KEST_API SpinningLock {
 
   // Blocks until the calling thread owns the lock; a thread that already owns it gets it again
   // at once (each Acquire needs its own Release).
-  void Acquire() noexcept;
+  void Acquire() noexcept KEST_ACQUIRE();
   // Takes the lock if that needs no waiting; true when taken.
-  bool TryAcquire() noexcept;
+  bool TryAcquire() noexcept KEST_TRY_ACQUIRE(true);
   // Gives up one level of ownership; only the owning thread may call it.
-  void Release() noexcept;
+  void Release() noexcept KEST_RELEASE();
 
   static constexpr unsigned kStorageSize = 40;
 

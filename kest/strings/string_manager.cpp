@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "kest/base/host_switch.h"
+#include "kest/base/thread_annotations.h"
 #include "kest/platform/heap.h"
 #include "kest/platform/lock.h"
 #include "kest/platform/thread_slot.h"
@@ -78,10 +80,10 @@ inline int ClassExactly(uint32_t size) {
 // caching on allocates nothing; the lock is constructed when the manager is created.
 struct StringBlockCache {
   alignas(platform::SpinningLock) unsigned char lock_storage[sizeof(platform::SpinningLock)];
-  void* stack[kLargestLimit];
-  uint32_t block_size;
-  uint32_t count;
-  uint32_t limit;
+  void* stack[kLargestLimit] KEST_GUARDED_BY(lock());
+  uint32_t block_size;  // set when the manager is made, then only read
+  uint32_t count KEST_GUARDED_BY(lock());
+  uint32_t limit;  // set when the manager is made, then only read
 
   platform::SpinningLock& lock() {
     return *std::launder(reinterpret_cast<platform::SpinningLock*>(lock_storage));
@@ -92,11 +94,15 @@ StringBlockCache g_caches[kest::kStringCacheClassCount];
 // Largest block size the caches handle; 0 means caching is off. Read without locks.
 std::atomic<uint32_t> g_cache_limit{0};
 
-class CacheGuard {
+class KEST_SCOPED_CAPABILITY CacheGuard {
  public:
-  explicit CacheGuard(platform::SpinningLock& lock) : lock_(lock) { lock_.Acquire(); }
-  explicit CacheGuard(StringBlockCache& cache) : CacheGuard(cache.lock()) {}
-  ~CacheGuard() { lock_.Release(); }
+  explicit CacheGuard(platform::SpinningLock& lock) KEST_ACQUIRE(lock) : lock_(lock) {
+    lock_.Acquire();
+  }
+  explicit CacheGuard(StringBlockCache& cache) KEST_ACQUIRE(cache.lock()) : lock_(cache.lock()) {
+    lock_.Acquire();
+  }
+  ~CacheGuard() KEST_RELEASE() { lock_.Release(); }
   CacheGuard(const CacheGuard&) = delete;
   CacheGuard& operator=(const CacheGuard&) = delete;
 
@@ -104,15 +110,11 @@ class CacheGuard {
   platform::SpinningLock& lock_;
 };
 
-// The switches are plain exported globals that a host may write while other threads allocate, so
-// the library reads and writes them only as relaxed atomics.
-template <typename T>
-inline T Switch(T& global) {
-  return std::atomic_ref<T>(global).load(std::memory_order_relaxed);
-}
+// The switches are plain exported globals that a host may write while other threads allocate.
+using kest::detail::ReadHostSwitch;
 
 inline void TurnCachingOnIfWanted() {
-  if (Switch(gbStringCacheEnabled) && g_cache_limit.load(std::memory_order_relaxed) == 0) {
+  if (ReadHostSwitch(gbStringCacheEnabled) && g_cache_limit.load(std::memory_order_relaxed) == 0) {
     g_cache_limit.store(kCacheLimitOn, std::memory_order_relaxed);
   }
 }
@@ -154,14 +156,15 @@ void* const kThreadEnded = reinterpret_cast<void*>(uintptr_t{1});
 // Every thread's magazines, so that the live string count can be summed. Built with the caches.
 alignas(
     platform::SpinningLock) unsigned char g_registry_lock_storage[sizeof(platform::SpinningLock)];
-ThreadMagazines* g_threads = nullptr;
-// Raised by VelStringReleaseCachedMemory(true): each thread then gives its magazines back to the
-// heap at its next allocation or free.
-std::atomic<uint32_t> g_release_epoch{0};
 
 platform::SpinningLock& RegistryLock() {
   return *std::launder(reinterpret_cast<platform::SpinningLock*>(g_registry_lock_storage));
 }
+
+ThreadMagazines* g_threads KEST_GUARDED_BY(RegistryLock()) = nullptr;
+// Raised by VelStringReleaseCachedMemory(true): each thread then gives its magazines back to the
+// heap at its next allocation or free.
+std::atomic<uint32_t> g_release_epoch{0};
 
 inline void AddLocal(std::atomic<int64_t>& counter, int64_t amount) {
   counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
@@ -170,7 +173,8 @@ inline void AddLocal(std::atomic<int64_t>& counter, int64_t amount) {
 }  // namespace
 
 struct StringManagerFactory {
-  static CVelStringMgr* Create() {
+  // Runs once, before any other thread can reach the caches, so their fields are set unlocked.
+  static CVelStringMgr* Create() KEST_NO_THREAD_SAFETY_ANALYSIS {
     for (int i = 0; i < kest::kStringCacheClassCount; ++i) {
       StringBlockCache& cache = g_caches[i];
       new (cache.lock_storage) platform::SpinningLock(platform::kLockSpinCount);
@@ -291,7 +295,7 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
   kest::detail::TurnCachingOnIfWanted();
   if (nChars < 0 || nCharSize != 2) return nullptr;
   // Fast path: no rounding, a cached size, and a block waiting in this thread's magazine.
-  if (kest::detail::Switch(gStringRoundSize) <= 1 && nChars <= 1011 &&
+  if (kest::detail::ReadHostSwitch(gStringRoundSize) <= 1 && nChars <= 1011 &&
       g_cache_limit.load(std::memory_order_relaxed) != 0) {
     void* value = kest::platform::GetLibraryThreadValue();
     if (value != nullptr && value != kest::detail::kThreadEnded) {
@@ -303,11 +307,11 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
         auto* data = static_cast<CVelStringData*>(m->blocks[cls][--m->count[cls]]);
         const uint32_t size = kest::detail::kStringCacheClasses[cls].block_size;
         data->pStringMgr = this;
-        data->nRefs = kest::detail::Switch(gbAllowSharedVelStrings) ? 1 : -1;
+        data->nRefs = kest::detail::ReadHostSwitch(gbAllowSharedVelStrings) ? 1 : -1;
         data->nAllocLength = static_cast<int>((size - kHeaderBytes) / 2 - 1);
         data->nDataLength = 0;
         data->nReserved = 0;
-        if (kest::detail::Switch(gbFillMemOnFree) != 0) {
+        if (kest::detail::ReadHostSwitch(gbFillMemOnFree) != 0) {
           std::memset(data->data(), 0xFA, size - kHeaderBytes);
         }
         data->data()[0] = 0;
@@ -320,10 +324,10 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
 }
 
 CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
-  uint32_t round = kest::detail::Switch(gStringRoundSize);
+  uint32_t round = kest::detail::ReadHostSwitch(gStringRoundSize);
   if (round > 256) {
     // The clamp is visible to the host, which may read the global back.
-    std::atomic_ref<uint32_t>(gStringRoundSize).store(256, std::memory_order_relaxed);
+    kest::detail::WriteHostSwitch(gStringRoundSize, uint32_t{256});
     round = 256;
   }
   uint64_t size = (static_cast<uint64_t>(nChars) + 1) * 2 + kHeaderBytes;
@@ -374,11 +378,11 @@ CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
 
   auto* data = static_cast<CVelStringData*>(block);
   data->pStringMgr = this;
-  data->nRefs = kest::detail::Switch(gbAllowSharedVelStrings) ? 1 : -1;
+  data->nRefs = kest::detail::ReadHostSwitch(gbAllowSharedVelStrings) ? 1 : -1;
   data->nAllocLength = capacity;
   data->nDataLength = 0;
   data->nReserved = 0;
-  if (kest::detail::Switch(gbFillMemOnFree) != 0) {
+  if (kest::detail::ReadHostSwitch(gbFillMemOnFree) != 0) {
     std::memset(data->data(), 0xFA, size - kHeaderBytes);
   }
   data->data()[0] = 0;
@@ -393,7 +397,7 @@ CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
 void CVelStringMgr::Free(CVelStringData* pData) noexcept {
   if (pData == nullptr || pData == &nil_.header) return;
   // Fast path: a cached size with room in this thread's magazine.
-  if (kest::detail::Switch(gbFillMemOnFree) == 0) {
+  if (kest::detail::ReadHostSwitch(gbFillMemOnFree) == 0) {
     void* value = kest::platform::GetLibraryThreadValue();
     const uint32_t size = static_cast<uint32_t>((pData->nAllocLength + 1) * 2 + kHeaderBytes);
     if (value != nullptr && value != kest::detail::kThreadEnded &&
@@ -412,7 +416,7 @@ void CVelStringMgr::Free(CVelStringData* pData) noexcept {
 }
 
 void CVelStringMgr::FreeSlow(CVelStringData* pData) noexcept {
-  if (kest::detail::Switch(gbFillMemOnFree) != 0) {
+  if (kest::detail::ReadHostSwitch(gbFillMemOnFree) != 0) {
     std::memset(pData->data(), 0xEC, (static_cast<size_t>(pData->nAllocLength) + 1) * 2);
   }
   kest::detail::ThreadMagazines* m = Magazines();

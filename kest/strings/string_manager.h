@@ -4,7 +4,8 @@
 // picks, keep freed blocks of eleven fixed sizes in per-size caches for reuse, stamp fresh and
 // freed blocks with fill bytes so that use of stale memory shows, and count what it holds. Its
 // switches are exported globals that a host sets before or while strings are in use; a change takes
-// effect at the next call that reads it.
+// effect at the next call that reads it. The library reads and writes them as relaxed atomics; a
+// host that changes one while other threads run should write it the same way (std::atomic_ref).
 //
 // Block sizes. A request for n characters needs 24 + (n + 1) * 2 bytes (header, text, NUL). With a
 // round size r > 1 the size grows to the next multiple of r above it (a size that already is a
