@@ -22,5 +22,11 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/KestCommonConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/KestCommonConfigVersion.cmake
         DESTINATION ${KEST_CMAKE_DIR})
 
+# A static library's users must not see dllimport (or ELF visibility) markings.
+if(BUILD_SHARED_LIBS)
+  set(KEST_PC_DEFINES "")
+else()
+  set(KEST_PC_DEFINES " -DKEST_STATIC")
+endif()
 configure_file(cmake/KestCommon.pc.in ${CMAKE_CURRENT_BINARY_DIR}/KestCommon.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/KestCommon.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

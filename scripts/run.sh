@@ -12,7 +12,7 @@ ROOT=$PWD
 JOBS=$(nproc)
 
 PACKAGES=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libgtest-dev googletest
-          libbenchmark-dev zlib1g-dev libisal-dev libfmt-dev g++-mingw-w64-x86-64-posix wine64 wine)
+          libbenchmark-dev zlib1g-dev libisal-dev libfmt-dev g++-mingw-w64-x86-64-posix wine64 wine pkgconf)
 
 install_missing() {
   local missing=()
@@ -66,6 +66,8 @@ cmd_test() {
   build_and_test asan
   fuzz brace_format 60
   fuzz registry_file 20
+  fuzz utf8 20
+  fuzz order_hash 30
   build_and_test tsan
 
   # Wine keeps its own prefix inside the build tree, made once up front (the first start of a
