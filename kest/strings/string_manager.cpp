@@ -452,7 +452,7 @@ void CVelStringMgr::ReturnToHeap(void* block, uint32_t size) noexcept {
   AtomicAdd<int32_t>(heap_block_count_, -1);
   AtomicAdd<int64_t>(byte_total_, -static_cast<int64_t>(size));
   if (!kest::platform::HeapRelease(heap_, block)) {
-    if (void (*handler)() = gpHandleHeapFreeException) handler();
+    if (void (*handler)() = kest::detail::ReadHostSwitch(gpHandleHeapFreeException)) handler();
   }
 }
 
