@@ -11,6 +11,7 @@ set(KEST_PUBLIC_HEADERS
   kest/platform/heap.h
   kest/platform/lock.h
   kest/platform/paths.h
+  kest/platform/registry.h
   kest/platform/text.h
   kest/platform/thread.h
   kest/platform/tls.h

@@ -10,6 +10,7 @@
 #include "kest/platform/heap.h"
 #include "kest/platform/lock.h"
 #include "kest/platform/paths.h"
+#include "kest/platform/registry.h"
 #include "kest/platform/text.h"
 #include "kest/platform/thread.h"
 #include "kest/platform/tls.h"

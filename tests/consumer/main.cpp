@@ -60,6 +60,13 @@ int main() {
   kest::platform::ListFolder(u".", u"*", [&](std::u16string_view, bool) { ++entries; });
   Check(entries > 0, "folder listing");
   kest::platform::SetExecutablePathForTesting(nullptr);
+  uint32_t dword = 0;
+  Check(kest::platform::ReadDwordFromRegText("[HKEY_LOCAL_MACHINE\\k]\n\"v\"=dword:2a\n", u"k", u"v",
+                                             dword) &&
+            dword == 42,
+        "registry text");
+  Linked(&kest::platform::ReadMachineDword, &kest::platform::WriteMachineDwordForTesting,
+         &kest::platform::DeleteMachineKeyForTesting, &kest::platform::UseRegistryFileForTesting);
   Check(kest::platform::kPathSeparator == u'/' || kest::platform::kPathSeparator == u'\\',
         "separator");
   Check(kest::platform::NarrowToUtf16("x", 1, wide, 8) == 1 &&
