@@ -295,6 +295,46 @@ TEST_F(ManagerCounters, TwoThreadsKeepCountersExact) {
   }
 }
 
+// The counters are kept per thread and summed when read: blocks made on one thread and freed on
+// another, and threads that end with counts of their own, must still add up exactly.
+TEST_F(ManagerCounters, EightThreadsThatEndLeaveExactCounters) {
+  const int64_t bytes = Bytes();
+  const int32_t blocks = Blocks();
+  const int32_t live = Live();
+  constexpr int kThreads = 8;
+  std::vector<std::vector<CVelStringData*>> handed(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t, &handed] {
+      std::vector<CVelStringData*> held;
+      for (int i = 0; i < 3000; ++i) {
+        held.push_back(manager_->Allocate((i * (t + 3)) % 700, 2));
+        if (held.size() > 40) {
+          manager_->Free(held.front());
+          held.erase(held.begin());
+        }
+      }
+      handed[t] = std::move(held);  // freed by another thread after this one ends
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  int64_t held_bytes = 0;
+  for (const auto& list : handed) {
+    for (CVelStringData* b : list) held_bytes += (b->nAllocLength + 1) * 2 + 24;
+  }
+  EXPECT_EQ(Bytes(), bytes + held_bytes);
+  EXPECT_EQ(Blocks(), blocks + kThreads * 40);
+  EXPECT_EQ(Live(), live + kThreads * 40);
+  std::thread([&] {
+    for (const auto& list : handed) {
+      for (CVelStringData* b : list) manager_->Free(b);
+    }
+  }).join();
+  EXPECT_EQ(Bytes(), bytes);
+  EXPECT_EQ(Blocks(), blocks);
+  EXPECT_EQ(Live(), live);
+}
+
 TEST_F(ManagerFill, FreshAndFreedBlocksCarryTheirFillBytes) {
   gbFillMemOnFree = 1;
   VelStringEnableCaching();

@@ -8,6 +8,7 @@
 #include "kest/base/host_switch.h"
 #include "kest/context/central_context.h"
 #include "kest/platform/clock.h"
+#include "kest/platform/fast_thread.h"
 #include "kest/platform/thread.h"
 #include "kest/util/timer.h"
 
@@ -47,11 +48,11 @@ StateCell* CellOf(const CLockCS* lock) {
                                                    kest::detail::LockLayout::kStateOffset));
 }
 
-// The calling thread's context; the slot index is tested first so that hosts without contexts
-// pay nothing for the lookup.
+// The calling thread's context, read inline from its slot: hosts without a slot pay one load,
+// threads without a context one slot read.
 inline CentralContext* CurrentContext() {
-  return kest::detail::ReadHostSwitch(gCentralCtxTLSIndex) == 0 ? nullptr
-                                                                 : CentralContext::Current();
+  return static_cast<CentralContext*>(kest::platform::detail::FastThreadSlotValue(
+      kest::detail::ReadHostSwitch(gCentralCtxTLSIndex)));
 }
 
 // The stop tick recorded by the detector; 0 = none.
@@ -121,7 +122,7 @@ void CAcquireCS::Lock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
   if (m_nCount == 1) {
     // Relaxed atomics: OwnerThread may be read from any thread while the holder writes.
     std::atomic_ref<uint32_t>(m_pLock->m_dwOwnerThread)
-        .store(kest::platform::CurrentThreadId(), std::memory_order_relaxed);
+        .store(kest::platform::detail::FastCurrentThreadId(), std::memory_order_relaxed);
   }
 }
 

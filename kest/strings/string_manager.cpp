@@ -139,7 +139,12 @@ constexpr int kMagazineMove = 8;
 }  // namespace
 
 struct ThreadMagazines {
-  std::atomic<int64_t> live{0};  // allocations minus frees on this thread; only it writes
+  // Allocations minus frees, and bytes and blocks taken from the heap minus given back, on this
+  // thread; only it writes them, readers sum every thread's under the registry lock. Shared
+  // counters would make every heap allocation a write to one cache line that all threads share.
+  std::atomic<int64_t> live{0};
+  std::atomic<int64_t> heap_bytes{0};
+  std::atomic<int64_t> heap_blocks{0};
   uint32_t epoch = 0;            // release generation whose request this thread has honoured
   uint8_t count[kest::kStringCacheClassCount] = {};
   void* blocks[kest::kStringCacheClassCount][kMagazineSize];
@@ -210,8 +215,23 @@ CVelStringMgr::~CVelStringMgr() {
   heap_ = nullptr;
 }
 
-int64_t CVelStringMgr::byte_total() const noexcept { return AtomicLoad(byte_total_); }
-int32_t CVelStringMgr::heap_block_count() const noexcept { return AtomicLoad(heap_block_count_); }
+int64_t CVelStringMgr::byte_total() const noexcept {
+  kest::detail::CacheGuard guard(kest::detail::RegistryLock());
+  int64_t bytes = AtomicLoad(byte_total_);
+  for (auto* m = kest::detail::g_threads; m != nullptr; m = m->next) {
+    bytes += m->heap_bytes.load(std::memory_order_relaxed);
+  }
+  return bytes;
+}
+
+int32_t CVelStringMgr::heap_block_count() const noexcept {
+  kest::detail::CacheGuard guard(kest::detail::RegistryLock());
+  int64_t blocks = AtomicLoad(heap_block_count_);
+  for (auto* m = kest::detail::g_threads; m != nullptr; m = m->next) {
+    blocks += m->heap_blocks.load(std::memory_order_relaxed);
+  }
+  return static_cast<int32_t>(blocks);
+}
 
 int32_t CVelStringMgr::live_string_count() const noexcept {
   kest::detail::CacheGuard guard(kest::detail::RegistryLock());
@@ -258,6 +278,9 @@ void CVelStringMgr::OnThreadExit(void* value) {
     kest::detail::CacheGuard guard(kest::detail::RegistryLock());
     AtomicAdd<int32_t>(manager->live_string_count_,
                        static_cast<int32_t>(m->live.load(std::memory_order_relaxed)));
+    AtomicAdd<int64_t>(manager->byte_total_, m->heap_bytes.load(std::memory_order_relaxed));
+    AtomicAdd<int32_t>(manager->heap_block_count_,
+                       static_cast<int32_t>(m->heap_blocks.load(std::memory_order_relaxed)));
     if (m->prev != nullptr) m->prev->next = m->next;
     if (m->next != nullptr) m->next->prev = m->prev;
     if (kest::detail::g_threads == m) kest::detail::g_threads = m->next;
@@ -279,7 +302,7 @@ void CVelStringMgr::SpillMagazine(kest::detail::ThreadMagazines* m, int cls, int
       cache.stack[cache.count++] = m->blocks[cls][i];
     }
   }
-  for (; i < moving; ++i) ReturnToHeap(m->blocks[cls][i], cache.block_size);
+  for (; i < moving; ++i) ReturnToHeap(m->blocks[cls][i], cache.block_size, m);
   std::memmove(&m->blocks[cls][0], &m->blocks[cls][moving], sizeof(void*) * keep);
   m->count[cls] = static_cast<uint8_t>(keep);
 }
@@ -372,8 +395,13 @@ CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
   if (block == nullptr) {
     block = kest::platform::HeapAllocate(heap_, size);
     if (block == nullptr) return nullptr;
-    AtomicAdd<int64_t>(byte_total_, static_cast<int64_t>(size));
-    AtomicAdd<int32_t>(heap_block_count_, 1);
+    if (m != nullptr) {
+      kest::detail::AddLocal(m->heap_bytes, static_cast<int64_t>(size));
+      kest::detail::AddLocal(m->heap_blocks, 1);
+    } else {
+      AtomicAdd<int64_t>(byte_total_, static_cast<int64_t>(size));
+      AtomicAdd<int32_t>(heap_block_count_, 1);
+    }
   }
 
   auto* data = static_cast<CVelStringData*>(block);
@@ -445,12 +473,18 @@ void CVelStringMgr::FreeSlow(CVelStringData* pData) noexcept {
       return;
     }
   }
-  ReturnToHeap(pData, size);
+  ReturnToHeap(pData, size, m);
 }
 
-void CVelStringMgr::ReturnToHeap(void* block, uint32_t size) noexcept {
-  AtomicAdd<int32_t>(heap_block_count_, -1);
-  AtomicAdd<int64_t>(byte_total_, -static_cast<int64_t>(size));
+void CVelStringMgr::ReturnToHeap(void* block, uint32_t size,
+                                 kest::detail::ThreadMagazines* m) noexcept {
+  if (m != nullptr) {
+    kest::detail::AddLocal(m->heap_bytes, -static_cast<int64_t>(size));
+    kest::detail::AddLocal(m->heap_blocks, -1);
+  } else {
+    AtomicAdd<int32_t>(heap_block_count_, -1);
+    AtomicAdd<int64_t>(byte_total_, -static_cast<int64_t>(size));
+  }
   if (!kest::platform::HeapRelease(heap_, block)) {
     if (void (*handler)() = kest::detail::ReadHostSwitch(gpHandleHeapFreeException)) handler();
   }
@@ -495,7 +529,7 @@ void CVelStringMgr::ReleaseCachedBlocks(bool all) noexcept {
     while (cache.count > keep) {
       void* block = cache.stack[--cache.count];
       cache.stack[cache.count] = nullptr;
-      ReturnToHeap(block, cache.block_size);
+      ReturnToHeap(block, cache.block_size, nullptr);
     }
   }
 }

@@ -61,8 +61,8 @@ struct ThreadMagazines;
 }  // namespace kest::detail
 
 // The one implementation of IAtlStringMgr. Created by the first GetVelStringManager() call and
-// never destroyed by the library. Counters are changed only by atomic operations and read without
-// locks.
+// never destroyed by the library. Counters are kept per thread (each thread writes only its own)
+// and summed when read.
 class KEST_API CVelStringMgr final : public IAtlStringMgr {
  public:
   ~CVelStringMgr() override;
@@ -77,9 +77,10 @@ class KEST_API CVelStringMgr final : public IAtlStringMgr {
   IAtlStringMgr* Clone() noexcept override { return this; }
 
   void* heap() const noexcept { return heap_; }
-  // Bytes of every block taken from the heap and not given back.
+  // Bytes of every block taken from the heap and not given back, and the number of such blocks
+  // (cached ones included). Kept per thread and summed here under the thread registry lock: exact
+  // whenever no thread is allocating or freeing, also after threads have ended.
   int64_t byte_total() const noexcept;
-  // Number of such blocks (cached ones included).
   int32_t heap_block_count() const noexcept;
   // Blocks handed out by Allocate and not yet passed to Free (kept per thread; summed here under
   // the thread registry lock).
@@ -93,7 +94,9 @@ class KEST_API CVelStringMgr final : public IAtlStringMgr {
  private:
   friend struct kest::detail::StringManagerFactory;
   CVelStringMgr() noexcept;
-  void ReturnToHeap(void* block, uint32_t size) noexcept;
+  // Gives a block back to the heap, counted on the calling thread's own counters `m` (which must
+  // be the caller's) or, when null, on the shared ones.
+  void ReturnToHeap(void* block, uint32_t size, kest::detail::ThreadMagazines* m) noexcept;
   // The calling thread's magazines, made on first use; null on a thread that is ending.
   kest::detail::ThreadMagazines* Magazines() noexcept;
   kest::detail::ThreadMagazines* MakeMagazines() noexcept;
