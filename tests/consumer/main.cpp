@@ -22,8 +22,7 @@ void Check(bool ok, const char* what) {
 template <typename... Fns>
 void Linked(Fns... fns) {
   const void* volatile sink = nullptr;
-  ((sink = reinterpret_cast<const void*>(fns)), ...);
-  (void)sink;
+  ([&] { sink = reinterpret_cast<const void*>(fns); }(), ...);
 }
 
 }  // namespace
