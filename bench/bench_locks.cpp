@@ -2,7 +2,9 @@
 // std::chrono::steady_clock.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 
 #include "bench_main.h"
@@ -113,6 +115,52 @@ void ContendedStdMutex(benchmark::State& state) {
   }
 }
 
+// Fairness: every thread takes the lock in a loop for a fixed time; the counter "min_share" is the
+// fewest acquisitions any thread made divided by an even share of all of them (1 = perfectly
+// even). A lock that lets one thread barge forever shows a share near 0.
+constexpr int kMaxFairnessThreads = 8;
+std::atomic<int64_t> g_fair_counts[kMaxFairnessThreads];
+
+template <typename Acquire>
+void Fairness(benchmark::State& state, Acquire acquire_once) {
+  const int me = state.thread_index();
+  for (auto _ : state) {
+    g_fair_counts[me].store(0, std::memory_order_relaxed);
+    const auto stop = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    int64_t count = 0;
+    while ((count & 255) != 0 || std::chrono::steady_clock::now() < stop) {
+      acquire_once();
+      ++count;
+    }
+    g_fair_counts[me].store(count, std::memory_order_relaxed);
+  }
+  if (me == 0) {
+    // The other threads have stored their counts: Google Benchmark joins the threads' loops.
+    int64_t total = 0, fewest = INT64_MAX;
+    for (int t = 0; t < state.threads(); ++t) {
+      const int64_t c = g_fair_counts[t].load(std::memory_order_relaxed);
+      total += c;
+      fewest = c < fewest ? c : fewest;
+    }
+    state.counters["min_share"] =
+        total == 0 ? 0.0 : static_cast<double>(fewest) * state.threads() / static_cast<double>(total);
+  }
+}
+
+void FairnessGuard(benchmark::State& state) {
+  Fairness(state, [] {
+    CAcquireCS guard(g_lock);
+    g_shared += 1;
+  });
+}
+
+void FairnessStdMutex(benchmark::State& state) {
+  Fairness(state, [] {
+    std::lock_guard<std::mutex> guard(g_mutex);
+    g_shared += 1;
+  });
+}
+
 struct Registrar {
   Registrar() {
     benchmark::RegisterBenchmark("GuardNoContext", GuardNoContext);
@@ -126,6 +174,18 @@ struct Registrar {
     benchmark::RegisterBenchmark("TimerStartEnd", TimerStartEnd);
     benchmark::RegisterBenchmark("ContendedGuard", ContendedGuard)->Threads(2)->UseRealTime();
     benchmark::RegisterBenchmark("ContendedStdMutex", ContendedStdMutex)->Threads(2)->UseRealTime();
+    benchmark::RegisterBenchmark("ContendedGuard", ContendedGuard)->Threads(4)->UseRealTime();
+    benchmark::RegisterBenchmark("ContendedStdMutex", ContendedStdMutex)->Threads(4)->UseRealTime();
+    for (int threads : {2, 4}) {
+      benchmark::RegisterBenchmark("FairnessGuard", FairnessGuard)
+          ->Threads(threads)
+          ->Iterations(1)
+          ->UseRealTime();
+      benchmark::RegisterBenchmark("FairnessStdMutex", FairnessStdMutex)
+          ->Threads(threads)
+          ->Iterations(1)
+          ->UseRealTime();
+    }
     using kest::bench::AddRatio;
     AddRatio("TimerStart+TimerEnd / two steady_clock::now()", "TimerStartEnd",
              "TwoSteadyClockReads");
@@ -139,6 +199,8 @@ struct Registrar {
              "StdMutexThreeClockReads");
     AddRatio("2 threads contending: CLockCS guard / std::mutex",
              "ContendedGuard/real_time/threads:2", "ContendedStdMutex/real_time/threads:2");
+    AddRatio("4 threads contending: CLockCS guard / std::mutex",
+             "ContendedGuard/real_time/threads:4", "ContendedStdMutex/real_time/threads:4");
   }
 } registrar;
 

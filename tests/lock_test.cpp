@@ -231,6 +231,46 @@ TEST(LockWithoutContext, OwnerIsReadableFromAnyThreadAndFollowsEachGuard) {
   OwnerFollowsEachGuard();
 }
 
+// Four threads, each with its own request context, contend for two locks with nested and
+// re-entrant acquisitions; every acquisition is counted and nothing is left held.
+void ContendWithContexts(CLockCS& outer, CLockCS& inner, long& counter, uint32_t& taken,
+                         uint32_t& held) KEST_NO_THREAD_SAFETY_ANALYSIS {
+  CentralContext context;
+  for (int i = 0; i < 5000; ++i) {
+    CAcquireCS a(outer);
+    CAcquireCS again(outer);  // re-entrant
+    {
+      CAcquireCS b(inner);
+      ++counter;
+    }
+    if (i % 7 == 0) {
+      again.Unlock();
+      again.Lock();
+    }
+  }
+  taken = context.m_nLocksTaken;
+  held = context.m_nLocksHeld;
+}
+
+TEST_F(LockTest, ContentionStressKeepsAccountingExact) {
+  CLockCS outer, inner;
+  long counter = 0;
+  uint32_t taken[4] = {}, held[4] = {};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] { ContendWithContexts(outer, inner, counter, taken[t], held[t]); });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(counter, 4 * 5000);
+  for (int t = 0; t < 4; ++t) {
+    // Three guards per round, and one more Lock every seventh round.
+    EXPECT_EQ(taken[t], 5000u * 3 + (5000 + 6) / 7) << t;
+    EXPECT_EQ(held[t], 0u) << t;
+  }
+  EXPECT_EQ(outer.OwnerThread(), 0u);
+  EXPECT_EQ(inner.OwnerThread(), 0u);
+}
+
 TEST(LockServices, LogExceptionRaisesInAssertWhileAlive) {
   const int32_t before = gInAssert;
   {
