@@ -49,6 +49,16 @@ void VelStringCopyOfShared(benchmark::State& state) {
   }
 }
 
+// Empty strings made and dropped (and copied), as every default-constructed member and local is.
+// With two threads each on its own strings, the time per operation should stay that of one.
+void EmptyStrings(benchmark::State& state) {
+  for (auto _ : state) {
+    VelString empty;
+    VelString copy(empty);
+    benchmark::DoNotOptimize(copy.GetString());
+  }
+}
+
 void U16StringCopy(benchmark::State& state) {
   const std::u16string source = Text(static_cast<int>(state.range(0)));
   for (auto _ : state) {
@@ -221,6 +231,10 @@ struct Registrar {
                  "MallocFree" + a + "/real_time" + t);
       }
     }
+    benchmark::RegisterBenchmark("EmptyStrings", EmptyStrings)->Threads(1)->UseRealTime();
+    benchmark::RegisterBenchmark("EmptyStrings", EmptyStrings)->Threads(2)->UseRealTime();
+    AddRatio("empty strings made, copied and dropped: 2 threads / 1 thread, per operation",
+             "EmptyStrings/real_time/threads:2", "EmptyStrings/real_time/threads:1");
     benchmark::RegisterBenchmark("LogicalCompare", LogicalCompare);
     benchmark::RegisterBenchmark("LogicalLess", LogicalLess);
     benchmark::RegisterBenchmark("OrdinalCompare", OrdinalCompare);

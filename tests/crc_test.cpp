@@ -11,7 +11,7 @@ namespace {
 using kest::CrcKernel;
 
 constexpr CrcKernel kAllKernels[] = {CrcKernel::kBytewise, CrcKernel::kSlicing8, CrcKernel::kPclmul,
-                                     CrcKernel::kVpclmul512};
+                                     CrcKernel::kVpclmul256, CrcKernel::kVpclmul512};
 
 TEST(Crc, CheckValues) {
   const char digits[] = "123456789";
@@ -95,7 +95,7 @@ TEST(Crc, UpdateInPiecesEqualsWhole) {
 // portable path still computes right, so only this notices it.
 TEST(Crc, DispatchPicksTheBestKernelTheCpuRuns) {
   CrcKernel best = CrcKernel::kSlicing8;
-  for (CrcKernel k : {CrcKernel::kPclmul, CrcKernel::kVpclmul512}) {
+  for (CrcKernel k : {CrcKernel::kPclmul, CrcKernel::kVpclmul256, CrcKernel::kVpclmul512}) {
     if (kest::CrcKernelSupported(k)) best = k;
   }
   EXPECT_EQ(kest::ActiveCrcKernel(), best);

@@ -20,6 +20,7 @@ static_assert(offsetof(CVelStringData, nRefs) == 16);
 static_assert(offsetof(CVelStringData, nReserved) == 20);
 
 IAtlStringMgr* gVelStringManager2 = nullptr;
+CVelStringData* kest::detail::gSharedEmptyBlock = nullptr;
 uint32_t gStringRoundSize = 0;
 uint32_t gbFillMemOnFree = 0;
 bool gbAllowSharedVelStrings = true;
@@ -190,6 +191,8 @@ struct StringManagerFactory {
     new (g_registry_lock_storage) platform::SpinningLock(platform::kLockSpinCount);
     auto* manager = new (std::nothrow) CVelStringMgr();
     if (manager == nullptr) std::abort();  // nothing in the process can work without strings
+    std::atomic_ref<CVelStringData*>(gSharedEmptyBlock)
+        .store(const_cast<CVelStringData*>(manager->nil_block()), std::memory_order_relaxed);
     TurnCachingOnIfWanted();
     return manager;
   }

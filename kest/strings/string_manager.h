@@ -14,6 +14,7 @@
 // NUL.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "kest/kest_export.h"
@@ -119,6 +120,18 @@ class KEST_API CVelStringMgr final : public IAtlStringMgr {
   int32_t heap_block_count_;
   int32_t live_string_count_;
 };
+
+namespace kest::detail {
+// The process-wide manager's empty block, set when the manager is made (null before). Strings
+// share it without counting: copies and releases recognise it and never write its count, so
+// threads that make and drop empty strings share no written cache line. GetNilString still
+// counts for callers that ask for the block themselves.
+KEST_API extern CVelStringData* gSharedEmptyBlock;
+
+inline CVelStringData* SharedEmptyBlock() noexcept {
+  return std::atomic_ref<CVelStringData*>(gSharedEmptyBlock).load(std::memory_order_relaxed);
+}
+}  // namespace kest::detail
 
 // The process-wide manager: set by the first GetVelStringManager() call, null before.
 KEST_API extern IAtlStringMgr* gVelStringManager2;

@@ -26,6 +26,7 @@ inline int CheckedSum(int64_t a, int64_t b) {
 }
 
 inline void ReleaseBlock(CVelStringData* data) noexcept {
+  if (data == kest::detail::SharedEmptyBlock()) return;  // never counted, never freed
   std::atomic_ref<int> refs(data->nRefs);
   // A count of 1 (or a locked block) means this string is the only holder: nobody else can raise
   // the count, so the block can go without a locked instruction. The acquire pairs with the
@@ -38,6 +39,14 @@ inline void ReleaseBlock(CVelStringData* data) noexcept {
 
 inline int RefCount(const CVelStringData* data) noexcept {
   return std::atomic_ref<int>(const_cast<int&>(data->nRefs)).load(std::memory_order_relaxed);
+}
+
+// The empty block of `manager`: the process manager's shared one without counting, any other
+// manager's through its counted GetNilString.
+inline CVelStringData* EmptyBlockOf(IAtlStringMgr* manager) noexcept {
+  CVelStringData* shared = kest::detail::SharedEmptyBlock();
+  if (shared != nullptr && shared->pStringMgr == manager) return shared;
+  return manager->GetNilString();
 }
 
 inline CVelStringData* AllocateOrThrow(IAtlStringMgr* manager, int length) {
@@ -60,10 +69,10 @@ IAtlStringMgr* VelString::DefaultManager() noexcept {
   return GetVelStringManager();
 }
 
-VelString::VelString() noexcept { Attach(DefaultManager()->GetNilString()); }
+VelString::VelString() noexcept { Attach(EmptyBlockOf(DefaultManager())); }
 
 VelString::VelString(IAtlStringMgr* manager) noexcept {
-  Attach((manager != nullptr ? manager : DefaultManager())->GetNilString());
+  Attach(EmptyBlockOf(manager != nullptr ? manager : DefaultManager()));
 }
 
 void VelString::CopyFrom(const VelString& other) {
@@ -82,21 +91,21 @@ void VelString::CopyFrom(const VelString& other) {
 }
 
 VelString::VelString(VelString&& other) noexcept : m_pszData(other.m_pszData) {
-  other.Attach(GetManager()->GetNilString());
+  other.Attach(EmptyBlockOf(GetManager()));
 }
 
 VelString::VelString(const char16_t* text) : VelString(text, TextLength(text)) {}
 
 VelString::VelString(std::u16string_view text) {
   if (text.size() > INT_MAX) throw std::bad_alloc();
-  Attach(DefaultManager()->GetNilString());
+  Attach(EmptyBlockOf(DefaultManager()));
   SetString(text.data(), static_cast<int>(text.size()));
 }
 
 VelString::VelString(const char16_t* text, int length) {
   IAtlStringMgr* manager = DefaultManager();
   if (text == nullptr || length <= 0) {
-    Attach(manager->GetNilString());
+    Attach(EmptyBlockOf(manager));
     return;
   }
   CVelStringData* data = AllocateOrThrow(manager, length);
@@ -146,7 +155,7 @@ VelString& VelString::operator=(VelString&& other) {
     theirs->nRefs = -1;
   }
   m_pszData = other.m_pszData;
-  other.Attach(mine->pStringMgr->GetNilString());
+  other.Attach(EmptyBlockOf(mine->pStringMgr));
   ReleaseBlock(mine);
   return *this;
 }
@@ -307,7 +316,7 @@ void VelString::Empty() noexcept {
   }
   if (old->nDataLength == 0 && old->nAllocLength == 0) return;  // already the nil block
   IAtlStringMgr* manager = old->pStringMgr;
-  Attach(manager->GetNilString());
+  Attach(EmptyBlockOf(manager));
   ReleaseBlock(old);
 }
 

@@ -227,6 +227,7 @@ struct IncludeKestFormatBraceFormatH;
 // commonest count, 1, without reading it first: on x86 a plain read of the count just before the
 // locked instruction on it costs a quarter more than the whole copy.
 inline bool TryShareBlock(CVelStringData* data) noexcept {
+  if (data == SharedEmptyBlock()) return true;  // shared without counting
   std::atomic_ref<int> refs(data->nRefs);
   int current = 1;
   do {
@@ -263,6 +264,7 @@ void VelString::AppendFormat(const char16_t* pattern, const Args&... args) {
 
 inline VelString::~VelString() {
   CVelStringData* data = GetData();
+  if (data == kest::detail::SharedEmptyBlock()) return;  // never counted, never freed
   std::atomic_ref<int> refs(data->nRefs);
   // A count of 1 (or a locked block) means this string is the only holder, so the block goes
   // without a locked instruction; the acquire pairs with other holders' release decrements.

@@ -94,6 +94,11 @@ const CrcKernelFns& KernelFor(CrcKernel kernel) {
       if (platform::GetCpuFeatures().pclmul) return detail::kPclmulFns;
       break;
 #endif
+#if KEST_HAVE_X86_CRC
+    case CrcKernel::kVpclmul256:
+      if (platform::GetCpuFeatures().vpclmul256) return detail::kVpclmul256Fns;
+      break;
+#endif
 #if KEST_HAVE_X86_CRC512
     case CrcKernel::kVpclmul512:
       if (platform::GetCpuFeatures().vpclmul512) return detail::kVpclmul512Fns;
@@ -107,6 +112,7 @@ const CrcKernelFns& KernelFor(CrcKernel kernel) {
 
 CrcKernel BestKernel() {
   if (CrcKernelSupported(CrcKernel::kVpclmul512)) return CrcKernel::kVpclmul512;
+  if (CrcKernelSupported(CrcKernel::kVpclmul256)) return CrcKernel::kVpclmul256;
   if (CrcKernelSupported(CrcKernel::kPclmul)) return CrcKernel::kPclmul;
   return CrcKernel::kSlicing8;
 }
@@ -145,6 +151,8 @@ const char* CrcKernelName(CrcKernel kernel) noexcept {
       return "pclmul";
     case CrcKernel::kVpclmul512:
       return "vpclmul-512";
+    case CrcKernel::kVpclmul256:
+      return "vpclmul-256";
   }
   return "unknown";
 }
@@ -158,6 +166,8 @@ bool CrcKernelSupported(CrcKernel kernel) noexcept {
       return KEST_HAVE_X86_CRC && platform::GetCpuFeatures().pclmul;
     case CrcKernel::kVpclmul512:
       return KEST_HAVE_X86_CRC512 && platform::GetCpuFeatures().vpclmul512;
+    case CrcKernel::kVpclmul256:
+      return KEST_HAVE_X86_CRC && platform::GetCpuFeatures().vpclmul256;
   }
   return false;
 }
@@ -165,7 +175,8 @@ bool CrcKernelSupported(CrcKernel kernel) noexcept {
 CrcKernel ActiveCrcKernel() noexcept {
   // Read back from what the dispatch installed, so a wrong choice shows here.
   const CrcKernelFns* active = Resolve();
-  for (CrcKernel k : {CrcKernel::kVpclmul512, CrcKernel::kPclmul, CrcKernel::kSlicing8}) {
+  for (CrcKernel k : {CrcKernel::kVpclmul512, CrcKernel::kVpclmul256, CrcKernel::kPclmul,
+                      CrcKernel::kSlicing8}) {
     if (active == &KernelFor(k)) return k;
   }
   return CrcKernel::kBytewise;

@@ -23,8 +23,10 @@ KEST_API uint64_t CRC64(const void* data, uint64_t length) noexcept;
 namespace kest {
 
 // The implementations behind CRC32 and CRC64, exposed so that tests and benchmarks can compare
-// them. kBytewise is the one-byte-per-step reference, kSlicing8 the portable table path.
-enum class CrcKernel { kBytewise, kSlicing8, kPclmul, kVpclmul512 };
+// them. kBytewise is the one-byte-per-step reference, kSlicing8 the portable table path; kPclmul
+// folds 128 bits at a time (PCLMULQDQ), kVpclmul256 256 bits (VPCLMULQDQ with AVX2) and kVpclmul512
+// 512 bits (VPCLMULQDQ with AVX-512). The widest one the processor runs is chosen at run time.
+enum class CrcKernel { kBytewise, kSlicing8, kPclmul, kVpclmul512, kVpclmul256 };
 
 KEST_API const char* CrcKernelName(CrcKernel kernel) noexcept;
 // Whether this processor (and this build) can run `kernel`.

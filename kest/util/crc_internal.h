@@ -50,6 +50,7 @@ extern const CrcKernelFns kSlicing8Fns;
 // Folding kernels (x86 only); short inputs inside them go to slicing.
 extern const CrcKernelFns kPclmulFns;
 extern const CrcKernelFns kVpclmul512Fns;
+extern const CrcKernelFns kVpclmul256Fns;
 
 // x^e mod P for CRC-64/WE's polynomial, in normal (MSB-first) bit order.
 constexpr uint64_t Crc64XPow(unsigned e) {
