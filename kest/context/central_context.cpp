@@ -6,6 +6,7 @@
 #include "kest/platform/clock.h"
 #include "kest/platform/tls.h"
 #include "kest/util/timer.h"
+#include "kest/util/timer_fast.h"
 
 // Host modules compile against this layout: a change here must be a deliberate, versioned one.
 // CentralContext has a virtual destructor, so offsetof is conditionally supported; GCC and Clang
@@ -177,7 +178,7 @@ int64_t& HoldTotal(CentralContext& c, eLockType type) {
 
 void CentralContext::StartLockWait(eLockType type) noexcept {
   const int i = m_nLocksHeld;
-  m_LockSlots[i] = {type, TimerStart()};
+  m_LockSlots[i] = {type, kest::detail::FastTimerStart()};
   ++m_nLocksTaken;
   if (i + 1 < kLockSlots) m_nLocksHeld = static_cast<uint8_t>(i + 1);
 }
@@ -186,15 +187,19 @@ void CentralContext::EndLockWait(eLockType type) noexcept {
   if (m_nLocksHeld == 0) return;  // no open slot: nothing to end
   LockSlot& slot = m_LockSlots[m_nLocksHeld - 1];
   // One reading ends the wait and starts the hold.
-  const int64_t now = NowLike(slot.timer);
-  WaitTotal(*this, type) += TimerDeltaMS(slot.timer, now, 1);
+  const int64_t now =
+      slot.timer < 0 ? NowLike(slot.timer) : kest::detail::FastTimerStart();
+  WaitTotal(*this, type) += kest::detail::FastDeltaMs(slot.timer, now);
   slot.timer = now;
 }
 
 void CentralContext::ReleaseLock(eLockType type) noexcept {
   if (m_nLocksHeld > 0) --m_nLocksHeld;
   LockSlot& slot = m_LockSlots[m_nLocksHeld];
-  const int64_t held = TimerEnd(slot.timer, 1);
+  // TimerEnd(slot.timer, 1), inline.
+  const int64_t held = slot.timer > 0 ? kest::detail::FastDeltaMs(
+                                            slot.timer, kest::platform::detail::FastReadCounter())
+                                      : TimerEnd(slot.timer, 1);
   slot = {static_cast<eLockType>(0), 0};
   HoldTotal(*this, type) += held;
 }

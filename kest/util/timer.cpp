@@ -4,14 +4,19 @@
 
 #include "kest/platform/clock.h"
 
+namespace kest::detail {
+std::atomic<int64_t> g_ticks_per_ms{0};
+}  // namespace kest::detail
+
 namespace {
+
+using kest::detail::g_ticks_per_ms;
 
 constexpr int64_t kTickStampBit = INT64_MIN;  // bit 63
 
 // Counter ticks per millisecond and per hundredth of a millisecond; 0 until computed. The
 // hundredths rate is stored first and readers test the millisecond rate, so a reader that sees
 // the millisecond rate set also sees the other (release/acquire).
-std::atomic<int64_t> g_ticks_per_ms{0};
 std::atomic<int64_t> g_ticks_per_100th{0};
 // The frequency the rates came from, for the exact path of slow counters.
 std::atomic<int64_t> g_frequency{0};
