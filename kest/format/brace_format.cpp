@@ -390,7 +390,11 @@ void VelString::FormatList(const char16_t* pattern, const PlaceholderValue* args
       // The attempt goes straight into the string's own block when it can (see FormatInPlace),
       // which saves copying the text once more; a failed one leaves the string empty and the
       // stack buffer attempt below runs (and reports) as if it had never been made.
-      if (FormatInPlace(pattern, args, count, 0, kFormatStackChars)) return;
+      // (A new string has no block of its own yet: nothing to try.)
+      if (GetData()->nAllocLength != 0 &&
+          FormatInPlace(pattern, args, count, 0, kFormatStackChars)) {
+        return;
+      }
       // The buffer is not cleared: the pass writes its own NUL.
       char16_t stack[kFormatStackChars];
       const int written = BraceFormatCore(pattern, stack, kFormatStackChars, args, count);
