@@ -1,8 +1,10 @@
 // The lock every library lock is built on: re-entrant, spins for a while before it sleeps.
 //
-// On Windows it is a critical section initialised with a spin count; elsewhere it is our own
-// futex-style lock with the same contract. Its size and alignment are fixed so that types which
-// embed it keep one layout in every build.
+// Both platforms run the same word lock: an atomic word, the owner and a recursion depth, a
+// bounded adaptive spin when contended, then sleeping on the word (a futex on Linux, WaitOnAddress
+// on Windows 8 and later), one sleeper woken per release. Spinning switches itself off while the
+// lock is under steady contention, where it would only move the lock between cores. Its size and
+// alignment are fixed so that types which embed it keep one layout in every build.
 #pragma once
 
 #include "kest/base/thread_annotations.h"
@@ -15,8 +17,8 @@ inline constexpr unsigned kLockSpinCount = 4000;
 
 class KEST_CAPABILITY("mutex") KEST_API SpinningLock {
  public:
-  // Ready to use on return. Never fails: the library relies on lock set-up not allocating in a way
-  // that can be refused (Windows Vista and later never fail InitializeCriticalSectionAndSpinCount).
+  // Ready to use on return. Never fails and allocates nothing. `spin_count` bounds the spinning of
+  // one contended acquisition.
   explicit SpinningLock(unsigned spin_count = kLockSpinCount) noexcept;
   // Must not be held by anyone.
   ~SpinningLock();
