@@ -345,8 +345,36 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
         return data;
       }
     }
+  } else if (g_cache_limit.load(std::memory_order_relaxed) == 0 &&
+             kest::detail::ReadHostSwitch(gStringRoundSize) <= 1 && nChars <= kest::kMaxStringChars) {
+    return AllocateUncached(nChars);
   }
   return AllocateSlow(nChars);
+}
+
+// The fast path with the caches off (the default): straight to the heap, counted on this thread;
+// AllocateSlow gives the same block by its longer way. Kept out of Allocate so that the cached
+// path stays as tight as it was.
+CVelStringData* CVelStringMgr::AllocateUncached(int nChars) noexcept {
+  void* value = kest::platform::GetLibraryThreadValue();
+  if (value == nullptr || value == kest::detail::kThreadEnded) return AllocateSlow(nChars);
+  auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
+  const uint32_t size = static_cast<uint32_t>(nChars + 1) * 2 + kHeaderBytes;
+  auto* data = static_cast<CVelStringData*>(kest::platform::HeapAllocate(heap_, size));
+  if (data == nullptr) return nullptr;
+  kest::detail::AddLocal(m->heap_bytes, static_cast<int64_t>(size));
+  kest::detail::AddLocal(m->heap_blocks, 1);
+  kest::detail::AddLocal(m->live, 1);
+  data->pStringMgr = this;
+  data->nRefs = kest::detail::ReadHostSwitch(gbAllowSharedVelStrings) ? 1 : -1;
+  data->nAllocLength = nChars;
+  data->nDataLength = 0;
+  data->nReserved = 0;
+  if (kest::detail::ReadHostSwitch(gbFillMemOnFree) != 0) {
+    std::memset(data->data(), 0xFA, size - kHeaderBytes);
+  }
+  data->data()[0] = 0;
+  return data;
 }
 
 CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
@@ -441,6 +469,14 @@ void CVelStringMgr::Free(CVelStringData* pData) noexcept {
         kest::detail::AddLocal(m->live, -1);
         return;
       }
+    }
+    // Fast path with the caches off: straight back to the heap, counted on this thread.
+    if (value != nullptr && value != kest::detail::kThreadEnded &&
+        g_cache_limit.load(std::memory_order_relaxed) == 0) {
+      auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
+      kest::detail::AddLocal(m->live, -1);
+      ReturnToHeap(pData, size, m);
+      return;
     }
   }
   FreeSlow(pData);

@@ -107,6 +107,7 @@ class KEST_API CVelStringMgr final : public IAtlStringMgr {
   void SyncWithRelease(kest::detail::ThreadMagazines* m) noexcept;
   // The general paths; Allocate and Free handle a magazine hit themselves and call these otherwise.
   CVelStringData* AllocateSlow(int nChars) noexcept;
+  CVelStringData* AllocateUncached(int nChars) noexcept;
   void FreeSlow(CVelStringData* pData) noexcept;
   static void OnThreadExit(void* value);
 
