@@ -1,0 +1,149 @@
+// Whole-file reads, file tests and the user's interface language.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "kest/platform/file.h"
+
+
+namespace {
+
+namespace fs = std::filesystem;
+using kest::platform::FileReadStatus;
+
+std::u16string U16(const fs::path& path) {
+  const std::u16string text = path.u16string();
+  return text;
+}
+
+class FileRead : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("kest_file_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  fs::path Write(const char* name, const std::string& bytes) {
+    const fs::path path = folder_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(FileRead, WholeFilesUpToTheCap) {
+  const std::string content("ab\0cd\r\n\xFF", 8);
+  const fs::path path = Write("ten.txt", content);
+  std::string bytes = "left over";
+  EXPECT_EQ(kest::platform::ReadWholeFile(U16(path), 8, bytes), FileReadStatus::kOk);
+  EXPECT_EQ(bytes, content) << "every byte, NUL included";
+  EXPECT_EQ(kest::platform::ReadWholeFile(U16(path), 7, bytes), FileReadStatus::kTooLarge);
+  EXPECT_TRUE(bytes.empty()) << "nothing is kept from a refused read";
+  EXPECT_EQ(kest::platform::ReadWholeFile(U16(Write("empty", "")), 0, bytes), FileReadStatus::kOk);
+  EXPECT_TRUE(bytes.empty());
+  const std::string big(100000, 'x');
+  EXPECT_EQ(kest::platform::ReadWholeFile(U16(Write("big", big)), 1 << 20, bytes),
+            FileReadStatus::kOk);
+  EXPECT_EQ(bytes, big);
+}
+
+TEST_F(FileRead, MissingFoldersAndFileTests) {
+  std::string bytes;
+  EXPECT_EQ(kest::platform::ReadWholeFile(U16(folder_ / "none.txt"), 100, bytes),
+            FileReadStatus::kMissing);
+  EXPECT_EQ(kest::platform::ReadWholeFile(U16(folder_), 100, bytes), FileReadStatus::kMissing)
+      << "a folder is not a file";
+  EXPECT_EQ(kest::platform::ReadWholeFile(U16(folder_ / "none" / "x.txt"), 100, bytes),
+            FileReadStatus::kMissing);
+  const fs::path file = Write("PageMod.dll", "MZ");
+  EXPECT_TRUE(kest::platform::FileExists(U16(file)));
+  EXPECT_FALSE(kest::platform::FileExists(U16(folder_)));
+  EXPECT_FALSE(kest::platform::FileExists(U16(folder_ / "missing.dll")));
+  EXPECT_FALSE(kest::platform::FileExists(u""));
+}
+
+#if !defined(_WIN32)
+TEST_F(FileRead, UnreadableFilesAreToldApart) {
+  // A link that leads back to itself exists but cannot be opened, for root too.
+  fs::create_symlink(folder_ / "loop_b", folder_ / "loop_a");
+  fs::create_symlink(folder_ / "loop_a", folder_ / "loop_b");
+  std::string bytes;
+  EXPECT_EQ(kest::platform::ReadWholeFile(U16(folder_ / "loop_a"), 100, bytes),
+            FileReadStatus::kUnreadable);
+  EXPECT_FALSE(kest::platform::FileExists(U16(folder_ / "loop_a")));
+}
+
+// The environment variables gettext reads, set for one case and restored afterwards.
+class Locale : public ::testing::Test {
+ protected:
+  static constexpr const char* kNames[] = {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"};
+  void SetUp() override {
+    for (int i = 0; i < 4; ++i) {
+      const char* value = std::getenv(kNames[i]);
+      saved_[i] = value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    }
+  }
+  void TearDown() override {
+    for (int i = 0; i < 4; ++i) Set(kNames[i], saved_[i] ? saved_[i]->c_str() : nullptr);
+  }
+  static void Set(const char* name, const char* value) {
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  std::optional<std::string> saved_[4];
+};
+
+TEST_F(Locale, PosixLocaleVariablesBecomeATag) {
+  struct Case {
+    const char* lc_all;
+    const char* lc_messages;
+    const char* lang;
+    const char* language;
+    const char16_t* expected;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, "pt_BR.UTF-8", nullptr, u"pt-BR"},
+      {nullptr, nullptr, "de_AT.UTF-8@euro", nullptr, u"de-AT"},
+      {nullptr, nullptr, "de", nullptr, u"de"},
+      {nullptr, nullptr, "C", nullptr, u"EN"},
+      {nullptr, nullptr, "POSIX", nullptr, u"EN"},
+      {nullptr, nullptr, "C.UTF-8", nullptr, u"EN"},
+      {nullptr, nullptr, nullptr, nullptr, u"EN"},
+      {"fr_FR", "it_IT", "de_DE", nullptr, u"fr-FR"},
+      {"", "it_IT.UTF-8", "de_DE", nullptr, u"it-IT"},
+      {nullptr, nullptr, "en_US.UTF-8", "sv:de", u"sv"},
+      {nullptr, nullptr, "en_US.UTF-8", "zh_TW:en", u"zh-TW"},
+      {nullptr, nullptr, "C", "sv", u"EN"},
+      {nullptr, nullptr, nullptr, "sv", u"EN"},
+      {nullptr, nullptr, "en_US", "", u"en-US"},
+  };
+  for (const Case& c : cases) {
+    Set("LC_ALL", c.lc_all);
+    Set("LC_MESSAGES", c.lc_messages);
+    Set("LANG", c.lang);
+    Set("LANGUAGE", c.language);
+    EXPECT_EQ(kest::platform::UserUiLocale(), c.expected)
+        << (c.lc_all ? c.lc_all : "-") << " " << (c.lc_messages ? c.lc_messages : "-") << " "
+        << (c.lang ? c.lang : "-") << " " << (c.language ? c.language : "-");
+  }
+}
+#else
+TEST(Locale, WindowsGivesALanguageTag) {
+  const std::u16string tag = kest::platform::UserUiLocale();
+  EXPECT_FALSE(tag.empty());
+  EXPECT_EQ(tag.find(u'_'), std::u16string::npos);
+}
+#endif
+
+}  // namespace
