@@ -172,6 +172,19 @@ ThreadMagazines* g_threads KEST_GUARDED_BY(RegistryLock()) = nullptr;
 // heap at its next allocation or free.
 std::atomic<uint32_t> g_release_epoch{0};
 
+// Makes a block of `size` bytes (header included) a fresh, empty block of `manager`: capacity the
+// whole characters that fit less the NUL, shareable or locked as the switch says, fill bytes when
+// they are on.
+inline void StampFreshBlock(CVelStringData* data, IAtlStringMgr* manager, uint32_t size) {
+  data->pStringMgr = manager;
+  data->nRefs = ReadHostSwitch(gbAllowSharedVelStrings) ? 1 : -1;
+  data->nAllocLength = static_cast<int>((size - kHeaderBytes) / 2 - 1);
+  data->nDataLength = 0;
+  data->nReserved = 0;
+  if (ReadHostSwitch(gbFillMemOnFree) != 0) std::memset(data->data(), 0xFA, size - kHeaderBytes);
+  data->data()[0] = 0;
+}
+
 inline void AddLocal(std::atomic<int64_t>& counter, int64_t amount) {
   counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
 }
@@ -332,15 +345,7 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
           m->epoch == kest::detail::g_release_epoch.load(std::memory_order_relaxed)) {
         auto* data = static_cast<CVelStringData*>(m->blocks[cls][--m->count[cls]]);
         const uint32_t size = kest::detail::kStringCacheClasses[cls].block_size;
-        data->pStringMgr = this;
-        data->nRefs = kest::detail::ReadHostSwitch(gbAllowSharedVelStrings) ? 1 : -1;
-        data->nAllocLength = static_cast<int>((size - kHeaderBytes) / 2 - 1);
-        data->nDataLength = 0;
-        data->nReserved = 0;
-        if (kest::detail::ReadHostSwitch(gbFillMemOnFree) != 0) {
-          std::memset(data->data(), 0xFA, size - kHeaderBytes);
-        }
-        data->data()[0] = 0;
+        kest::detail::StampFreshBlock(data, this, size);
         kest::detail::AddLocal(m->live, 1);
         return data;
       }
@@ -365,15 +370,7 @@ CVelStringData* CVelStringMgr::AllocateUncached(int nChars) noexcept {
   kest::detail::AddLocal(m->heap_bytes, static_cast<int64_t>(size));
   kest::detail::AddLocal(m->heap_blocks, 1);
   kest::detail::AddLocal(m->live, 1);
-  data->pStringMgr = this;
-  data->nRefs = kest::detail::ReadHostSwitch(gbAllowSharedVelStrings) ? 1 : -1;
-  data->nAllocLength = nChars;
-  data->nDataLength = 0;
-  data->nReserved = 0;
-  if (kest::detail::ReadHostSwitch(gbFillMemOnFree) != 0) {
-    std::memset(data->data(), 0xFA, size - kHeaderBytes);
-  }
-  data->data()[0] = 0;
+  kest::detail::StampFreshBlock(data, this, size);
   return data;
 }
 
@@ -389,7 +386,7 @@ CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
   if (size > kest::detail::kMaxBlockBytes) return nullptr;
   // Free can only see whole characters, so an odd rounded size gives its last byte back here;
   // otherwise Allocate and Free would disagree on the block's size.
-  int capacity = static_cast<int>((size - kHeaderBytes) / 2 - 1);
+  const int capacity = static_cast<int>((size - kHeaderBytes) / 2 - 1);
   size = kHeaderBytes + (static_cast<uint64_t>(capacity) + 1) * 2;
 
   kest::detail::ThreadMagazines* m = Magazines();
@@ -400,7 +397,6 @@ CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
   if (cls != kest::detail::kNoClass) {
     kest::detail::StringBlockCache& cache = g_caches[cls];
     size = kest::detail::kStringCacheClasses[cls].block_size;
-    capacity = static_cast<int>((size - kHeaderBytes) / 2 - 1);
     if (m != nullptr) {
       SyncWithRelease(m);
       if (m->count[cls] == 0) {
@@ -436,15 +432,7 @@ CVelStringData* CVelStringMgr::AllocateSlow(int nChars) noexcept {
   }
 
   auto* data = static_cast<CVelStringData*>(block);
-  data->pStringMgr = this;
-  data->nRefs = kest::detail::ReadHostSwitch(gbAllowSharedVelStrings) ? 1 : -1;
-  data->nAllocLength = capacity;
-  data->nDataLength = 0;
-  data->nReserved = 0;
-  if (kest::detail::ReadHostSwitch(gbFillMemOnFree) != 0) {
-    std::memset(data->data(), 0xFA, size - kHeaderBytes);
-  }
-  data->data()[0] = 0;
+  kest::detail::StampFreshBlock(data, this, size);
   if (m != nullptr) {
     kest::detail::AddLocal(m->live, 1);
   } else {
