@@ -23,8 +23,10 @@ std::u16string U16(const fs::path& path) {
 class FileRead : public ::testing::Test {
  protected:
   void SetUp() override {
+    // One folder per test: CTest runs the tests of this suite in parallel processes.
     folder_ = fs::temp_directory_path() /
-              ("kest_file_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+              (std::string("kest_file_") +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
