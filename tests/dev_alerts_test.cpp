@@ -50,7 +50,9 @@ class DevAlerts : public FakeClockTest {
     g_now = 1700000000;
     registry_file_ =
         (std::filesystem::temp_directory_path() /
-         ("kest_registry_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed())))
+         // One file per test: CTest runs the tests of this suite in parallel processes.
+         (std::string("kest_registry_") +
+          ::testing::UnitTest::GetInstance()->current_test_info()->name()))
             .string();
     std::filesystem::remove(registry_file_);
     kest::platform::UseRegistryFileForTesting(registry_file_.c_str());
