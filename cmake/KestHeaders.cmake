@@ -25,5 +25,6 @@ set(KEST_PUBLIC_HEADERS
   kest/format/brace_format.h
   kest/context/central_context.h
   kest/context/lock_cs.h
+  kest/intern/cached_string.h
   kest/app/app_paths.h
 )

@@ -24,4 +24,5 @@
 #include "kest/format/brace_format.h"
 #include "kest/context/central_context.h"
 #include "kest/context/lock_cs.h"
+#include "kest/intern/cached_string.h"
 #include "kest/app/app_paths.h"

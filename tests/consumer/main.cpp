@@ -169,6 +169,20 @@ int main() {
   (void)GetFilesInAppFolder(u"*");
   Linked(&kest::ResetAppFolderForTesting);
 
+  {
+    const CachedString a(u"item2"), b(VelString(u"item10")), none;
+    const char16_t* text = a;
+    const VelString copy = b;
+    Check(a == CachedString(std::u16string_view(u"item2")) && a < b && none < a && text[0] == u'i' &&
+              copy == VelString(u"item10") && a.CompareNoCase(u"ITEM2") == 0 && a.GetLength() == 5 &&
+              kest::FindCachedKey(u"item2") == a.Key() && kest::FindCachedString(a.Key()) &&
+              kest::CachedStringBaseKey(u"") == 1 && kest::GetCachedStringStats().entries >= 2 &&
+              !a.ToStringForHash().IsEmpty() &&
+              CachedString::FromKeyForTesting(a.Key()) == a,
+          "cached strings");
+    Linked(&kest::ClearCachedStringsForShutdown);
+  }
+
   if (failures != 0) return 1;
   std::puts("consumer: package works");
   return 0;
