@@ -27,4 +27,5 @@ set(KEST_PUBLIC_HEADERS
   kest/context/lock_cs.h
   kest/intern/cached_string.h
   kest/app/app_paths.h
+  kest/lang/language.h
 )

@@ -26,3 +26,4 @@
 #include "kest/context/lock_cs.h"
 #include "kest/intern/cached_string.h"
 #include "kest/app/app_paths.h"
+#include "kest/lang/language.h"

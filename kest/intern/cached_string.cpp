@@ -48,6 +48,7 @@ struct Table {
   std::atomic<size_t> entries{0};
   std::atomic<size_t> moved_keys{0};
   std::atomic<size_t> text_units{0};
+  std::atomic<uint64_t> epoch{0};
 };
 
 // Never destroyed: statics that outlive this translation unit's may still convert handles.
@@ -199,7 +200,10 @@ void ClearCachedStringsForShutdown() noexcept {
   table.moved_keys.store(0, std::memory_order_relaxed);
   table.text_units.store(0, std::memory_order_relaxed);
   table.reserved.store(false, std::memory_order_release);
+  table.epoch.fetch_add(1, std::memory_order_release);
 }
+
+uint64_t CachedStringEpoch() noexcept { return TheTable().epoch.load(std::memory_order_acquire); }
 
 }  // namespace kest
 

@@ -104,6 +104,9 @@ KEST_API CachedStringStats GetCachedStringStats() noexcept;
 // when no other thread uses handles any more: pointers from handles dangle afterwards.
 KEST_API void ClearCachedStringsForShutdown() noexcept;
 
+// Counts the clears: keys kept from an earlier epoch no longer stand for their texts. Any thread.
+KEST_API uint64_t CachedStringEpoch() noexcept;
+
 // The key the table would give a text that no other text collides with: VelStringHash, with the
 // empty text at 1.
 KEST_API uint64_t CachedStringBaseKey(std::u16string_view text) noexcept;

@@ -27,6 +27,12 @@ KEST_API FileReadStatus ReadWholeFile(std::u16string_view path, size_t max_bytes
 // Whether `path` names an existing regular file (GetFileAttributesW / stat).
 KEST_API bool FileExists(std::u16string_view path);
 
+// The path of `name` in `folder` (which ends in a separator), found as Windows finds it: `folder` +
+// `name` when that exists, and on Windows in any case (its file systems ignore case); on POSIX,
+// when the exact name is missing, the first regular file ListFolder yields whose name equals
+// `name` ignoring case. `folder` + `name` when nothing matches. Any thread.
+KEST_API std::u16string FindFileIgnoringCase(std::u16string_view folder, std::u16string_view name);
+
 // The user's interface language as a tag: the language and, when there is one, the region,
 // joined by '-' ("de", "pt-BR"). Win32: GetUserDefaultUILanguage through LCIDToLocaleName. POSIX:
 // the first of LC_ALL, LC_MESSAGES and LANG that is set and not empty, with the codeset and

@@ -9,6 +9,7 @@
 
 #include "kest/base/utf.h"
 #include "kest/platform/file.h"
+#include "kest/platform/paths.h"
 
 namespace kest::platform {
 namespace {
@@ -98,6 +99,24 @@ bool FileExists(std::u16string_view path) {
   const std::string narrow = ToUtf8(path);
   struct stat info;
   return stat(narrow.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::u16string FindFileIgnoringCase(std::u16string_view folder, std::u16string_view name) {
+  std::u16string exact(folder);
+  exact += name;
+  if (FileExists(exact)) return exact;
+  // A pattern without wildcards matches exactly the names equal to it ignoring case; a name
+  // holding '*' or '?' is not looked for this way.
+  if (name.find_first_of(u"*?") != std::u16string_view::npos) return exact;
+  std::u16string found;
+  ListFolder(folder, name, [&](std::u16string_view entry, bool is_directory) {
+    if (found.empty() && !is_directory) {
+      std::u16string path(folder);
+      path += entry;
+      if (FileExists(path)) found = std::move(path);
+    }
+  });
+  return found.empty() ? exact : found;
 }
 
 std::u16string UserUiLocale() {

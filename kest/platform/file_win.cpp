@@ -79,6 +79,12 @@ bool FileExists(std::u16string_view path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::u16string FindFileIgnoringCase(std::u16string_view folder, std::u16string_view name) {
+  std::u16string path(folder);
+  path += name;
+  return path;
+}
+
 std::u16string UserUiLocale() {
   wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
   const LCID lcid = MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT);

@@ -1,0 +1,290 @@
+#include "kest/lang/language.h"
+
+#include <unordered_map>
+
+#include "kest/context/lock_cs.h"
+#include "kest/diag/dev_alerts.h"
+#include "kest/format/brace_format.h"
+#include "kest/intern/cached_string.h"
+#include "kest/lang/lang_check.h"
+#include "kest/lang/lang_file.h"
+#include "kest/platform/file.h"
+#include "kest/platform/paths.h"
+
+std::atomic<uint32_t> gLanguageGeneration{0};
+std::atomic<bool> gbLanguageSet{false};
+
+namespace kest {
+namespace {
+
+std::u16string_view View(const VelString& s) { return {s.GetString(), static_cast<size_t>(s.GetLength())}; }
+
+// The published view of the loaded language, read without the lock. The tag (at most 5 ASCII
+// units) packs into one word, one byte per unit; a sequence count lets readers take tag, share and
+// generation as one consistent snapshot.
+class Published {
+ public:
+  void Store(std::u16string_view tag, double percent, uint32_t generation) noexcept {
+    uint64_t packed = 0;
+    for (size_t i = 0; i < tag.size() && i < 5; ++i)
+      packed |= static_cast<uint64_t>(tag[i] & 0xFF) << (8 * i);
+    const uint32_t seq = seq_.load(std::memory_order_relaxed);
+    seq_.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    tag_.store(packed, std::memory_order_relaxed);
+    percent_.store(percent, std::memory_order_relaxed);
+    gLanguageGeneration.store(generation, std::memory_order_relaxed);
+    seq_.store(seq + 2, std::memory_order_release);
+  }
+
+  struct Snapshot {
+    uint64_t tag;
+    double percent;
+    uint32_t generation;
+  };
+
+  Snapshot Load() const noexcept {
+    for (;;) {
+      const uint32_t before = seq_.load(std::memory_order_acquire);
+      Snapshot snapshot{tag_.load(std::memory_order_relaxed),
+                        percent_.load(std::memory_order_relaxed),
+                        gLanguageGeneration.load(std::memory_order_relaxed)};
+      std::atomic_thread_fence(std::memory_order_acquire);
+      if ((before & 1) == 0 && seq_.load(std::memory_order_relaxed) == before) return snapshot;
+    }
+  }
+
+  bool Translating() const noexcept { return tag_.load(std::memory_order_acquire) != 0; }
+
+  static VelString TagText(uint64_t packed) {
+    char16_t units[6] = {};
+    for (int i = 0; i < 5; ++i) units[i] = static_cast<char16_t>((packed >> (8 * i)) & 0xFF);
+    return VelString(units);
+  }
+
+ private:
+  std::atomic<uint32_t> seq_{0};
+  std::atomic<uint64_t> tag_{0};
+  std::atomic<double> percent_{0.0};
+};
+
+struct State {
+  CLockCS lock;
+  // English key -> (English, translation), all interned. Keys are CachedString keys, which stand
+  // for exactly one text each, so a key match is a text match.
+  struct Entry {
+    CachedString english, translation;
+  };
+  std::unordered_map<uint64_t, Entry> translations KEST_GUARDED_BY(lock);
+  // The interned-text epoch the keys belong to; after a shutdown clear they mean nothing.
+  uint64_t epoch KEST_GUARDED_BY(lock) = 0;
+  Published published;
+  // 0 unknown, 1 absent, 2 present.
+  std::atomic<int> page_mod{0};
+  // Set when this library's statics are destroyed; lookups then answer the text itself.
+  std::atomic<bool> torn_down{false};
+
+  bool Translating() const noexcept {
+    return published.Translating() && !torn_down.load(std::memory_order_relaxed);
+  }
+};
+
+// Never destroyed, so modules that translate while the process exits find a live lock.
+State& TheState() {
+  static State* const state = new State;
+  return *state;
+}
+
+struct TeardownMark {
+  TeardownMark() { TheState(); }
+  ~TeardownMark() { TheState().torn_down.store(true, std::memory_order_relaxed); }
+} g_teardown_mark;
+
+bool PageModPresent() {
+  State& state = TheState();
+  int known = state.page_mod.load(std::memory_order_acquire);
+  if (known == 0) {
+    std::u16string folder = platform::ExecutablePath();
+    folder.erase(folder.rfind(platform::kPathSeparator) == std::u16string::npos
+                     ? 0
+                     : folder.rfind(platform::kPathSeparator) + 1);
+    known = platform::FileExists(platform::FindFileIgnoringCase(folder, u"PageMod.dll")) ? 2 : 1;
+    state.page_mod.store(known, std::memory_order_release);
+  }
+  return known == 2;
+}
+
+bool IsZhTw(std::u16string_view tag) {
+  return tag.size() == 5 && VelString(tag).CompareNoCase(u"zh-tw") == 0;
+}
+
+struct LoadedFile {
+  std::u16string path;
+  platform::FileReadStatus status = platform::FileReadStatus::kMissing;
+  DecodedLanguageFile decoded;
+};
+
+LoadedFile ReadLanguageFile(std::u16string_view file_name) {
+  LoadedFile file;
+  const VelString folder = GetLangDirectory();
+  file.path = platform::FindFileIgnoringCase(View(folder), file_name);
+  std::string bytes;
+  file.status = platform::ReadWholeFile(file.path, kMaxLanguageFileBytes, bytes);
+  if (file.status == platform::FileReadStatus::kOk) file.decoded = DecodeLanguageFile(bytes);
+  return file;
+}
+
+VelString CopyOf(const char16_t* text) { return VelString(text ? text : u""); }
+
+}  // namespace
+
+bool IsTranslating() noexcept { return TheState().Translating(); }
+
+VelString GetTranslatedText(const char16_t* text, uint32_t* generation) {
+  State& state = TheState();
+  if (!state.Translating()) {
+    if (generation) *generation = state.published.Load().generation;
+    return CopyOf(text);
+  }
+  CAcquireCS guard(state.lock);
+  if (generation) *generation = gLanguageGeneration.load(std::memory_order_relaxed);
+  if (state.epoch != CachedStringEpoch()) return CopyOf(text);
+  const uint64_t key = FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
+  if (key == 0) return CopyOf(text);
+  const auto found = state.translations.find(key);
+  if (found == state.translations.end()) return CopyOf(text);
+  const VelString* translation = FindCachedString(found->second.translation.Key());
+  // Sharing the stored block costs one count increment instead of a copy of the text.
+  return translation ? *translation : CopyOf(text);
+}
+
+VelString PreferredLanguageTag() {
+  const std::u16string locale = platform::UserUiLocale();
+  const VelString wanted(locale);
+  const VelString language(std::u16string_view(locale).substr(0, locale.find(u'-')));
+  const auto list = GetLanguageList();
+  for (const auto& [name, tag] : list)
+    if (tag.CompareNoCase(wanted) == 0) return tag;
+  for (const auto& [name, tag] : list)
+    if (tag.CompareNoCase(language) == 0) return tag;
+  return VelString(u"EN");
+}
+
+void ResetLanguageFolderForTesting() noexcept {
+  TheState().page_mod.store(0, std::memory_order_release);
+}
+
+}  // namespace kest
+
+using kest::TheState;
+
+void SetLanguage(const char16_t* tag_text) {
+  kest::State& state = TheState();
+  const std::u16string_view tag = tag_text ? std::u16string_view(tag_text) : std::u16string_view();
+  kest::LoadedFile file;
+  VelString alert;
+  {
+    CAcquireCS guard(state.lock);
+    state.translations.clear();
+    const uint32_t generation = gLanguageGeneration.load(std::memory_order_relaxed) + 1;
+    bool english = tag.empty() || VelString(tag).CompareNoCase(u"EN") == 0 ||
+                   !kest::IsSafeLanguageTag(tag) || (kest::IsZhTw(tag) && !kest::PageModPresent());
+    double percent = 0.0;
+    if (!english) {
+      file = kest::ReadLanguageFile(u"lang_" + std::u16string(tag) + u".txt");
+      if (file.status == kest::platform::FileReadStatus::kTooLarge) {
+        alert = VelString(u"Language file is larger than 32 MiB and was not loaded: ") +
+                VelString(file.path);
+      }
+      english = file.status != kest::platform::FileReadStatus::kOk || file.decoded.text.empty();
+    }
+    if (!english) {
+      kest::ParsedLanguageFile parsed;
+      kest::ParseLanguageEntries(file.decoded.text, tag, parsed);
+      try {
+        state.translations.reserve(parsed.pairs.size());
+        for (const auto& pair : parsed.pairs) {
+          const CachedString key(pair.english);
+          state.translations[key.Key()] = {key, CachedString(pair.translation)};
+        }
+      } catch (const std::bad_alloc&) {
+        state.translations.clear();  // half a language is worse than English
+        english = true;
+      }
+      percent = english ? 0.0 : kest::MachineTranslatedPercent(parsed.machine_lines, parsed.english_lines);
+    }
+    state.epoch = kest::CachedStringEpoch();
+    state.published.Store(english ? std::u16string_view() : tag, percent, generation);
+    gbLanguageSet.store(true, std::memory_order_release);
+  }
+  if (!alert.IsEmpty()) AlertDevelopers(alert);
+  if (file.status == kest::platform::FileReadStatus::kOk && IsDevMachine()) {
+    const auto findings = kest::CheckLanguageFile(file.decoded, tag);
+    if (!findings.empty()) {
+      VelString summary;
+      summary.Format(u"Language file {0} has {1} problem(s); the first, line {2}: {3}",
+                     VelString(file.path), static_cast<int>(findings.size()), findings[0].line,
+                     VelString(findings[0].message));
+      AlertDevelopers(summary);
+    }
+  }
+}
+
+VelString GetLangTag() {
+  const uint64_t packed = TheState().published.Load().tag;
+  return packed == 0 ? VelString(u"EN") : kest::Published::TagText(packed);
+}
+
+double GetMachineTranslatedPercent() noexcept { return TheState().published.Load().percent; }
+
+VelString GetTranslatedText(const char16_t* text) { return kest::GetTranslatedText(text, nullptr); }
+
+VelString DBGGetEnglishFromTranslatedText(const char16_t* text) {
+  kest::State& state = TheState();
+  if (!state.Translating()) return kest::CopyOf(text);
+  CAcquireCS guard(state.lock);
+  if (state.epoch != kest::CachedStringEpoch()) return kest::CopyOf(text);
+  const uint64_t key = kest::FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
+  if (key == 0) return kest::CopyOf(text);
+  // The least English text in the logical order, as a walk of an ordered map would find first.
+  const CachedString* best = nullptr;
+  for (const auto& [english_key, entry] : state.translations) {
+    if (entry.translation.Key() == key && (best == nullptr || entry.english < *best))
+      best = &entry.english;
+  }
+  return best ? static_cast<VelString>(*best) : kest::CopyOf(text);
+}
+
+std::map<VelString, VelString> GetLanguageList() {
+  std::map<VelString, VelString> list;
+  list[VelString(u"English")] = VelString(u"EN");
+  const VelString folder = GetLangDirectory();
+  std::vector<std::u16string> names;
+  kest::platform::ListFolder(kest::View(folder), u"lang_*.txt",
+                             [&](std::u16string_view name, bool is_directory) {
+                               if (!is_directory) names.emplace_back(name);
+                             });
+  for (const auto& name : names) {
+    std::u16string path(kest::View(folder));
+    path += name;
+    std::string bytes;
+    if (kest::platform::ReadWholeFile(path, kest::kMaxLanguageFileBytes, bytes) !=
+        kest::platform::FileReadStatus::kOk)
+      continue;
+    const kest::LanguageHeader header =
+        kest::ScanLanguageHeader(kest::DecodeLanguageFile(bytes).text);
+    if (!header.complete) continue;
+    if (kest::IsZhTw(header.tag) && !kest::PageModPresent()) continue;
+    list[VelString(header.name)] = VelString(header.tag);
+  }
+  return list;
+}
+
+VelString GetLangDirectory() {
+  std::u16string path = kest::platform::ExecutablePath();
+  const size_t slash = path.rfind(kest::platform::kPathSeparator);
+  path.erase(slash == std::u16string::npos ? 0 : slash + 1);
+  path += u"Languages";
+  path += kest::platform::kPathSeparator;
+  return VelString(path);
+}
