@@ -54,6 +54,25 @@ if [ -w /dev/full ]; then
   check "a full device is named once" 1 "$rc"
 fi
 
+# Language files: findings as FILE:LINE, status 0 clean, 1 with findings, 2 unreadable or usage.
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+printf 'LANG_NAME: Deutsch\nLANG_TAG: de\nEN:"{0} files"\nde:"{0} Dateien"\n' >"$dir/lang_de.txt"
+printf 'LANG_NAME: Deutsch\nLANG_TAG: de\n\nEN:"{0} files"\nde:"Dateien"\n' >"$dir/bad.txt"
+printf 'LANG_NAME: Francais\nLANG_TAG: fr\nEN:"a"\nfr:"b"\n' >"$dir/French.txt"
+check "clean file" "0 0" "$(status_of lang check "$dir/lang_de.txt")"
+out=$("$KESTC" lang check --tag de "$dir/bad.txt")
+check "finding on its physical line" "$dir/bad.txt:5: translation lacks placeholder {0} of the English text (line 4)" "$out"
+check "findings exit 1" "1 0" "$(status_of lang check --tag de "$dir/bad.txt")"
+check "tag from the header" "0 0" "$(status_of lang check "$dir/French.txt")"
+check "tag from --tag wins" "1 0" "$(status_of lang check --tag it "$dir/French.txt")"
+check "missing file" "2 1" "$(status_of lang check "$dir/lang_de.txt" "$dir/none.txt")"
+check "no file" "2 1" "$(status_of lang check)"
+check "--tag without a value" "2 1" "$(status_of lang check --tag)"
+check "lang without a subcommand" "2 1" "$(status_of lang)"
+check "lang list" "0 0" "$(status_of lang list)"
+check "lang list names English" "EN	English" "$("$KESTC" lang list | grep English)"
+
 # Usage errors keep status 2.
 check "unknown option" "2 1" "$(status_of sort -x)"
 check "unknown command" "2 1" "$(status_of nosuchcommand)"

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "kest/KestCommon.h"
+#include "kest/lang/lang_check.h"
+#include "kest/lang/lang_file.h"
+#include "kest/platform/file.h"
 #include "kest/platform/sessions.h"
 
 namespace {
@@ -272,6 +275,86 @@ int RunLs(int argc, char** argv) {
   return 0;
 }
 
+// The tag a language file is checked for: --tag, else "lang_<tag>.txt" in its name, else its
+// "LANG_TAG:" header.
+std::u16string TagOfFile(const std::string& path, const std::u16string& given,
+                         const kest::DecodedLanguageFile& file) {
+  if (!given.empty()) return given;
+  const size_t slash = path.find_last_of("/\\");
+  const VelString name = kest::Utf8ToVelString(slash == std::string::npos ? path : path.substr(slash + 1));
+  const int length = name.GetLength();
+  if (length > 9 && name.Left(5).CompareNoCase(u"lang_") == 0 &&
+      name.Right(4).CompareNoCase(u".txt") == 0) {
+    const VelString tag = name.Mid(5, length - 9);
+    return std::u16string(tag.GetString(), tag.GetLength());
+  }
+  return kest::ScanLanguageHeader(file.text).tag;
+}
+
+// Checks language files as SetLanguage reads them: status 0 when clean, 1 with findings, 2 on a
+// usage error or a file that cannot be read.
+int RunLangCheck(int argc, char** argv) {
+  std::u16string tag;
+  int first = 0;
+  if (argc >= 1 && std::strcmp(argv[0], "--tag") == 0) {
+    if (argc < 2 || argv[1][0] == 0) {
+      std::fprintf(stderr, "usage: kestc lang check [--tag TAG] FILE...\n");
+      return 2;
+    }
+    const VelString wide = kest::Utf8ToVelString(argv[1]);
+    tag.assign(wide.GetString(), wide.GetLength());
+    first = 2;
+  }
+  if (first >= argc) {
+    std::fprintf(stderr, "usage: kestc lang check [--tag TAG] FILE...\n");
+    return 2;
+  }
+  int status = 0;
+  for (int i = first; i < argc; ++i) {
+    const std::string path = argv[i];
+    const VelString wide_path = kest::Utf8ToVelString(path);
+    std::string bytes;
+    if (kest::platform::ReadWholeFile(std::u16string_view(wide_path.GetString(), wide_path.GetLength()),
+                                      kest::kMaxLanguageFileBytes, bytes) !=
+        kest::platform::FileReadStatus::kOk) {
+      std::fprintf(stderr, "kestc: cannot read %s (missing, unreadable or over 32 MiB)\n",
+                   path.c_str());
+      status = 2;
+      continue;
+    }
+    const kest::DecodedLanguageFile file = kest::DecodeLanguageFile(bytes);
+    const std::u16string file_tag = TagOfFile(path, tag, file);
+    if (file_tag.empty()) {
+      std::fprintf(stderr, "kestc: %s: no tag in its name or header; give --tag\n", path.c_str());
+      status = 2;
+      continue;
+    }
+    for (const kest::LangFinding& finding : kest::CheckLanguageFile(file, file_tag)) {
+      std::printf("%s:%d: %s\n", path.c_str(), finding.line,
+                  kest::ToUtf8(finding.message).c_str());
+      if (status == 0) status = 1;
+    }
+  }
+  return status;
+}
+
+// The languages installed beside kestc, one "tag<TAB>name" line each, in the list's order.
+int RunLangList(int argc, char**) {
+  if (argc != 0) {
+    std::fprintf(stderr, "usage: kestc lang list\n");
+    return 2;
+  }
+  for (const auto& [name, tag] : GetLanguageList()) WriteLine(tag + u"\t" + name);
+  return 0;
+}
+
+int RunLang(int argc, char** argv) {
+  if (argc >= 1 && std::strcmp(argv[0], "check") == 0) return RunLangCheck(argc - 1, argv + 1);
+  if (argc >= 1 && std::strcmp(argv[0], "list") == 0) return RunLangList(argc - 1, argv + 1);
+  std::fprintf(stderr, "usage: kestc lang check [--tag TAG] FILE... | kestc lang list\n");
+  return 2;
+}
+
 int RunPaths(int, char**) {
   std::printf("application folder  %s\n", Narrow(GetPathInAppFolder(u"")).c_str());
   std::printf("system folder file  %s\n", Narrow(GetFilePathInSystem32(u"KERNEL32.DLL")).c_str());
@@ -381,6 +464,8 @@ const Command kCommands[] = {
     {"format", "kestc format PATTERN ARG...",
      "renders a brace pattern with typed arguments (i:5 s:text)", RunFormat},
     {"ls", "kestc ls PATTERN", "files beside kestc matching PATTERN (* and ?)", RunLs},
+    {"lang", "kestc lang check|list",
+     "checks language files (FILE:LINE: finding) or lists installed languages", RunLang},
     {"paths", "kestc paths", "the application folder and a system-folder path", RunPaths},
     {"help", "kestc help", "this list", RunHelp},
 };
