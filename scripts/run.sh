@@ -68,6 +68,7 @@ cmd_test() {
   fuzz registry_file 20
   fuzz utf8 20
   fuzz order_hash 30
+  fuzz lang_file 60
   build_and_test tsan
 
   # Wine keeps its own prefix inside the build tree, made once up front (the first start of a
