@@ -42,10 +42,12 @@ void DecodeUtf8(std::string_view bytes, DecodedLanguageFile& out) {
       take = lf == std::string_view::npos ? INT_MAX / 2 : lf + 1;
     }
     const std::string_view chunk = bytes.substr(0, take);
-    const int units = Utf8ToUtf16(chunk.data(), static_cast<int>(chunk.size()), nullptr, 0);
+    // A byte never gives more than one unit, so one writing pass into room for every byte does.
     const size_t at = out.text.size();
+    out.text.resize(at + chunk.size());
+    const int units = Utf8ToUtf16(chunk.data(), static_cast<int>(chunk.size()), out.text.data() + at,
+                                  static_cast<int>(chunk.size()));
     out.text.resize(at + static_cast<size_t>(units));
-    Utf8ToUtf16(chunk.data(), static_cast<int>(chunk.size()), out.text.data() + at, units);
     bytes.remove_prefix(take);
   }
 }
@@ -150,29 +152,34 @@ DecodedLanguageFile DecodeLanguageFile(std::string_view bytes) {
   return out;
 }
 
-std::u16string CleanLanguageValue(std::u16string_view raw) {
+void CleanLanguageValueInto(std::u16string_view raw, std::u16string& out) {
+  out.clear();
   while (!raw.empty() && raw.back() == u'\r') raw.remove_suffix(1);
   while (!raw.empty() && (raw.back() == u' ' || raw.back() == u'\t')) raw.remove_suffix(1);
-  if (raw.size() < 2) return {};
+  if (raw.size() < 2) return;
   raw = raw.substr(1, raw.size() - 2);
-  std::u16string unquoted;
-  unquoted.reserve(raw.size());
+  out.reserve(raw.size());
+  // Doubled quotes and escapes in one pass. None of the escape letters is a quote, so a backslash
+  // before a quote stays a backslash whatever the quotes around it become - the same result as
+  // undoubling every quote first and decoding escapes afterwards.
   for (size_t i = 0; i < raw.size(); ++i) {
-    unquoted.push_back(raw[i]);
-    if (raw[i] == u'"' && i + 1 < raw.size() && raw[i + 1] == u'"') ++i;
-  }
-  std::u16string out;
-  out.reserve(unquoted.size());
-  for (size_t i = 0; i < unquoted.size(); ++i) {
-    const char16_t c = unquoted[i];
-    const char16_t next = i + 1 < unquoted.size() ? unquoted[i + 1] : 0;
-    if (c == u'\\' && (next == u'\\' || next == u'r' || next == u'n' || next == u't')) {
+    const char16_t c = raw[i];
+    const char16_t next = i + 1 < raw.size() ? raw[i + 1] : 0;
+    if (c == u'"' && next == u'"') {
+      out.push_back(u'"');
+      ++i;
+    } else if (c == u'\\' && (next == u'\\' || next == u'r' || next == u'n' || next == u't')) {
       out.push_back(next == u'r' ? u'\r' : next == u'n' ? u'\n' : next == u't' ? u'\t' : u'\\');
       ++i;
     } else {
       out.push_back(c);
     }
   }
+}
+
+std::u16string CleanLanguageValue(std::u16string_view raw) {
+  std::u16string out;
+  CleanLanguageValueInto(raw, out);
   return out;
 }
 
@@ -182,43 +189,80 @@ double MachineTranslatedPercent(uint64_t machine_lines, uint64_t english_lines) 
   return static_cast<double>(machine_lines * 1000 / english_lines) / 10.0;
 }
 
-void ParseLanguageEntries(std::u16string_view text, std::u16string_view tag,
-                          ParsedLanguageFile& out) {
-  const std::u16string person = std::u16string(tag) + u":";
-  const std::u16string machine = std::u16string(tag) + u"*:";
+LanguageEntrySink::~LanguageEntrySink() = default;
+void LanguageEntrySink::Unpaired(int, std::u16string_view, bool, bool) {}
+
+LanguageLineCounts ScanLanguageEntries(std::u16string_view text, std::u16string_view tag,
+                                       LanguageEntrySink& sink) {
+  LanguageLineCounts counts;
+  std::u16string person(tag), machine(tag);
+  person += u":";
+  machine += u"*:";
+  std::u16string clean_english, clean_translation;
   std::u16string_view english, translation;
   int english_line = 0, translation_line = 0;
   bool translation_machine = false;
   ForEachLine(text, [&](std::u16string_view line, int number) {
     if (line.empty()) return;
     if (StartsWithNoCase(line, u"EN:")) {
-      ++out.english_lines;
-      if (!english.empty()) out.unpaired.push_back({english_line, std::u16string(english), true, false});
+      ++counts.english_lines;
+      if (!english.empty()) sink.Unpaired(english_line, english, true, false);
       english = line.substr(3);
       english_line = number;
     } else if (StartsWithNoCase(line, person) || StartsWithNoCase(line, machine)) {
       const bool by_machine = !StartsWithNoCase(line, person);
-      if (by_machine) ++out.machine_lines;
-      if (!translation.empty()) out.unpaired.push_back({translation_line, std::u16string(translation), false, false});
+      if (by_machine) ++counts.machine_lines;
+      if (!translation.empty()) sink.Unpaired(translation_line, translation, false, false);
       translation = line.substr(by_machine ? machine.size() : person.size());
       translation_line = number;
       translation_machine = by_machine;
     }
     if (!english.empty() && !translation.empty()) {
-      ParsedLanguageFile::Pair pair;
-      pair.english = CleanLanguageValue(english);
-      pair.translation = CleanLanguageValue(translation);
+      CleanLanguageValueInto(english, clean_english);
+      CleanLanguageValueInto(translation, clean_translation);
+      LanguagePairView pair;
+      pair.english = clean_english;
+      pair.translation = clean_translation;
       pair.raw_english = english;
       pair.raw_translation = translation;
       pair.english_line = english_line;
       pair.translation_line = translation_line;
       pair.machine = translation_machine;
-      out.pairs.push_back(std::move(pair));
+      sink.Pair(pair);
       english = translation = {};
     }
   });
-  if (!english.empty()) out.unpaired.push_back({english_line, std::u16string(english), true, true});
-  if (!translation.empty()) out.unpaired.push_back({translation_line, std::u16string(translation), false, true});
+  if (!english.empty()) sink.Unpaired(english_line, english, true, true);
+  if (!translation.empty()) sink.Unpaired(translation_line, translation, false, true);
+  return counts;
+}
+
+void ParseLanguageEntries(std::u16string_view text, std::u16string_view tag,
+                          ParsedLanguageFile& out) {
+  class Collect : public LanguageEntrySink {
+   public:
+    explicit Collect(ParsedLanguageFile& out) : out_(out) {}
+    void Pair(const LanguagePairView& view) override {
+      ParsedLanguageFile::Pair pair;
+      pair.english = view.english;
+      pair.translation = view.translation;
+      pair.raw_english = view.raw_english;
+      pair.raw_translation = view.raw_translation;
+      pair.english_line = view.english_line;
+      pair.translation_line = view.translation_line;
+      pair.machine = view.machine;
+      out_.pairs.push_back(std::move(pair));
+    }
+    void Unpaired(int line, std::u16string_view raw, bool english, bool at_end) override {
+      out_.unpaired.push_back({line, raw, english, at_end});
+    }
+
+   private:
+    ParsedLanguageFile& out_;
+  } collect(out);
+  const LanguageLineCounts counts = ScanLanguageEntries(text, tag, collect);
+  out.english_lines += counts.english_lines;
+  out.machine_lines += counts.machine_lines;
 }
 
 LanguageHeader ScanLanguageHeader(std::u16string_view text) {

@@ -34,21 +34,51 @@ KEST_API DecodedLanguageFile DecodeLanguageFile(std::string_view bytes);
 // characters cleans to ""); "" turned into "; then \r \n \t \\ decoded in one pass (any other
 // backslash stays as it is).
 KEST_API std::u16string CleanLanguageValue(std::u16string_view raw);
+// The same into `out`, whose capacity is reused.
+KEST_API void CleanLanguageValueInto(std::u16string_view raw, std::u16string& out);
 
 // (machine lines * 1000 / English lines, in integers) / 10.0; 0 without English lines.
 KEST_API double MachineTranslatedPercent(uint64_t machine_lines, uint64_t english_lines) noexcept;
 
-// What the entry parser saw, with physical line numbers.
+// One stored pair as the parser meets it. The views point into the parsed text (raw values) or
+// into the parser's scratch buffers (cleaned values): valid only during the call.
+struct LanguagePairView {
+  std::u16string_view english, translation;          // cleaned
+  std::u16string_view raw_english, raw_translation;  // as they follow their prefixes
+  int english_line = 0, translation_line = 0;
+  bool machine = false;
+};
+
+// Receives what the entry parser meets, in file order.
+class KEST_API LanguageEntrySink {
+ public:
+  virtual ~LanguageEntrySink();
+  virtual void Pair(const LanguagePairView& pair) = 0;
+  // A value that was overwritten before it paired, or still waited when the file ended.
+  virtual void Unpaired(int line, std::u16string_view raw, bool english, bool at_end);
+};
+
+struct LanguageLineCounts {
+  uint64_t english_lines = 0, machine_lines = 0;
+};
+
+// Parses entry lines for `tag` as SetLanguage does: lines split at LF (empty lines do not count);
+// "EN:", "<tag>:" and "<tag>*:" tested in that order, ignoring case; a pair is stored as soon as
+// both raw values are non-empty. Any thread.
+KEST_API LanguageLineCounts ScanLanguageEntries(std::u16string_view text, std::u16string_view tag,
+                                                LanguageEntrySink& sink);
+
+// The same, collected, with physical line numbers.
 struct ParsedLanguageFile {
   struct Pair {
     std::u16string english, translation;  // cleaned
-    std::u16string raw_english, raw_translation;
+    std::u16string_view raw_english, raw_translation;  // into the parsed text
     int english_line = 0, translation_line = 0;
     bool machine = false;
   };
   struct Unpaired {
     int line = 0;
-    std::u16string raw;
+    std::u16string_view raw;  // into the parsed text
     bool english = false;   // an "EN:" line (else a translation line)
     bool at_end = false;    // still waiting when the file ended (else overwritten)
   };
@@ -57,9 +87,7 @@ struct ParsedLanguageFile {
   uint64_t english_lines = 0, machine_lines = 0;
 };
 
-// Parses entry lines for `tag` as SetLanguage does: lines split at LF (empty lines do not count);
-// "EN:", "<tag>:" and "<tag>*:" tested in that order, ignoring case; a pair is stored as soon as
-// both raw values are non-empty. Any thread.
+// ScanLanguageEntries into `out`; the raw views point into `text`, which must outlive `out`.
 KEST_API void ParseLanguageEntries(std::u16string_view text, std::u16string_view tag,
                                    ParsedLanguageFile& out);
 

@@ -1,6 +1,6 @@
 #include "kest/lang/language.h"
 
-#include <unordered_map>
+#include <vector>
 
 #include "kest/context/lock_cs.h"
 #include "kest/diag/dev_alerts.h"
@@ -68,14 +68,74 @@ class Published {
   std::atomic<double> percent_{0.0};
 };
 
+// English -> translation, both interned. An interned key stands for exactly one text, so a key
+// match is a text match. Open addressing with linear probing, at most half full; the stored text
+// pointer saves a second probe of the interned table on every hit, and stays valid until the
+// interned texts are cleared (lookups check the epoch first).
+class TranslationTable {
+ public:
+  struct Slot {
+    CachedString english, translation;
+    const VelString* text = nullptr;
+  };
+
+  void Clear() {
+    slots_.clear();
+    count_ = 0;
+  }
+
+  void Reserve(size_t entries) {
+    size_t size = 16;
+    while (size < entries * 2) size *= 2;
+    if (size > slots_.size()) Rehash(size);
+  }
+
+  void Put(const CachedString& english, const CachedString& translation) {
+    if ((count_ + 1) * 2 > slots_.size()) Rehash(slots_.empty() ? 16 : slots_.size() * 2);
+    Slot& slot = Probe(english.Key());
+    if (slot.english.Key() == 0) ++count_;
+    slot.english = english;
+    slot.translation = translation;
+    slot.text = FindCachedString(translation.Key());
+  }
+
+  const Slot* Find(uint64_t english_key) const {
+    if (slots_.empty()) return nullptr;
+    const Slot& slot = const_cast<TranslationTable*>(this)->Probe(english_key);
+    return slot.english.Key() == 0 ? nullptr : &slot;
+  }
+
+  template <typename Visit>
+  void ForEach(Visit visit) const {
+    for (const Slot& slot : slots_)
+      if (slot.english.Key() != 0) visit(slot);
+  }
+
+ private:
+  Slot& Probe(uint64_t key) {
+    const size_t mask = slots_.size() - 1;
+    // Keys are CRC values, which a file can line up in runs; spread them first.
+    uint64_t h = key * 0x9E3779B97F4A7C15ull;
+    for (size_t i = static_cast<size_t>(h >> 40) & mask;; i = (i + 1) & mask) {
+      const uint64_t held = slots_[i].english.Key();
+      if (held == key || held == 0) return slots_[i];
+    }
+  }
+
+  void Rehash(size_t size) {
+    std::vector<Slot> old(size);
+    old.swap(slots_);
+    for (Slot& slot : old)
+      if (slot.english.Key() != 0) Probe(slot.english.Key()) = slot;
+  }
+
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
+};
+
 struct State {
   CLockCS lock;
-  // English key -> (English, translation), all interned. Keys are CachedString keys, which stand
-  // for exactly one text each, so a key match is a text match.
-  struct Entry {
-    CachedString english, translation;
-  };
-  std::unordered_map<uint64_t, Entry> translations KEST_GUARDED_BY(lock);
+  TranslationTable translations KEST_GUARDED_BY(lock);
   // The interned-text epoch the keys belong to; after a shutdown clear they mean nothing.
   uint64_t epoch KEST_GUARDED_BY(lock) = 0;
   Published published;
@@ -146,16 +206,13 @@ VelString GetTranslatedText(const char16_t* text, uint32_t* generation) {
     if (generation) *generation = state.published.Load().generation;
     return CopyOf(text);
   }
+  const uint64_t key = FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
   CAcquireCS guard(state.lock);
   if (generation) *generation = gLanguageGeneration.load(std::memory_order_relaxed);
-  if (state.epoch != CachedStringEpoch()) return CopyOf(text);
-  const uint64_t key = FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
-  if (key == 0) return CopyOf(text);
-  const auto found = state.translations.find(key);
-  if (found == state.translations.end()) return CopyOf(text);
-  const VelString* translation = FindCachedString(found->second.translation.Key());
+  if (key == 0 || state.epoch != CachedStringEpoch()) return CopyOf(text);
+  const TranslationTable::Slot* found = state.translations.Find(key);
   // Sharing the stored block costs one count increment instead of a copy of the text.
-  return translation ? *translation : CopyOf(text);
+  return found && found->text ? *found->text : CopyOf(text);
 }
 
 VelString PreferredLanguageTag() {
@@ -185,7 +242,7 @@ void SetLanguage(const char16_t* tag_text) {
   VelString alert;
   {
     CAcquireCS guard(state.lock);
-    state.translations.clear();
+    state.translations.Clear();
     const uint32_t generation = gLanguageGeneration.load(std::memory_order_relaxed) + 1;
     bool english = tag.empty() || VelString(tag).CompareNoCase(u"EN") == 0 ||
                    !kest::IsSafeLanguageTag(tag) || (kest::IsZhTw(tag) && !kest::PageModPresent());
@@ -199,19 +256,26 @@ void SetLanguage(const char16_t* tag_text) {
       english = file.status != kest::platform::FileReadStatus::kOk || file.decoded.text.empty();
     }
     if (!english) {
-      kest::ParsedLanguageFile parsed;
-      kest::ParseLanguageEntries(file.decoded.text, tag, parsed);
-      try {
-        state.translations.reserve(parsed.pairs.size());
-        for (const auto& pair : parsed.pairs) {
-          const CachedString key(pair.english);
-          state.translations[key.Key()] = {key, CachedString(pair.translation)};
+      class Load : public kest::LanguageEntrySink {
+       public:
+        explicit Load(kest::TranslationTable& table) : table_(table) {}
+        void Pair(const kest::LanguagePairView& pair) override {
+          table_.Put(CachedString(pair.english), CachedString(pair.translation));
         }
+
+       private:
+        kest::TranslationTable& table_;
+      } load(state.translations);
+      try {
+        // Two lines per entry at least: a fair first size for the table.
+        state.translations.Reserve(file.decoded.text.size() / 64);
+        const kest::LanguageLineCounts counts =
+            kest::ScanLanguageEntries(file.decoded.text, tag, load);
+        percent = kest::MachineTranslatedPercent(counts.machine_lines, counts.english_lines);
       } catch (const std::bad_alloc&) {
-        state.translations.clear();  // half a language is worse than English
+        state.translations.Clear();  // half a language is worse than English
         english = true;
       }
-      percent = english ? 0.0 : kest::MachineTranslatedPercent(parsed.machine_lines, parsed.english_lines);
     }
     state.epoch = kest::CachedStringEpoch();
     state.published.Store(english ? std::u16string_view() : tag, percent, generation);
@@ -248,10 +312,10 @@ VelString DBGGetEnglishFromTranslatedText(const char16_t* text) {
   if (key == 0) return kest::CopyOf(text);
   // The least English text in the logical order, as a walk of an ordered map would find first.
   const CachedString* best = nullptr;
-  for (const auto& [english_key, entry] : state.translations) {
-    if (entry.translation.Key() == key && (best == nullptr || entry.english < *best))
-      best = &entry.english;
-  }
+  state.translations.ForEach([&](const kest::TranslationTable::Slot& slot) {
+    if (slot.translation.Key() == key && (best == nullptr || slot.english < *best))
+      best = &slot.english;
+  });
   return best ? static_cast<VelString>(*best) : kest::CopyOf(text);
 }
 
