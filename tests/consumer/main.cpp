@@ -183,6 +183,21 @@ int main() {
     Linked(&kest::ClearCachedStringsForShutdown);
   }
 
+  {
+    SetLanguage(u"EN");
+    uint32_t generation = 0;
+    Check(GetLangTag() == VelString(u"EN") && GetMachineTranslatedPercent() == 0.0 &&
+              GetTranslatedText(u"Yes") == VelString(u"Yes") &&
+              kest::GetTranslatedText(u"Yes", &generation) == VelString(u"Yes") &&
+              generation == gLanguageGeneration.load() && gbLanguageSet.load() &&
+              !kest::IsTranslating() &&
+              DBGGetEnglishFromTranslatedText(u"Ja") == VelString(u"Ja") &&
+              !GetLangDirectory().IsEmpty() && !GetLanguageList().empty() &&
+              !kest::PreferredLanguageTag().IsEmpty(),
+          "languages");
+    Linked(&kest::ResetLanguageFolderForTesting);
+  }
+
   if (failures != 0) return 1;
   std::puts("consumer: package works");
   return 0;
