@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "kest/context/central_context.h"
+#include "kest/platform/tls.h"
 #include "kest/util/crc.h"
 
 namespace {
@@ -112,6 +114,24 @@ TEST(CachedString, LookupsNeverEnterTexts) {
   EXPECT_EQ(kest::GetCachedStringStats().entries, before + 1);
   EXPECT_EQ(kest::FindCachedString(0), nullptr);
   EXPECT_EQ(kest::FindCachedString(handle.Key() ^ 0x5555), nullptr);
+}
+
+// Entering a text takes the table lock through the accounting guard; finding one takes no lock.
+TEST(CachedString, OnlyEnteringATextIsAccounted) {
+  gCentralCtxTLSIndex = kest::platform::AllocateThreadSlot();
+  ASSERT_NE(gCentralCtxTLSIndex, 0u);
+  {
+    CentralContext request;
+    const CachedString first(u"accounted when entered 5e1");
+    EXPECT_EQ(request.m_nLocksTaken, 1u);
+    const CachedString again(u"accounted when entered 5e1");
+    const char16_t* text = again;
+    EXPECT_NE(text, nullptr);
+    EXPECT_TRUE(first < CachedString(u"accounted when entered 5e2"));
+    EXPECT_EQ(request.m_nLocksTaken, 2u) << "only the second new text";
+  }
+  kest::platform::FreeThreadSlot(gCentralCtxTLSIndex);
+  gCentralCtxTLSIndex = 0;
 }
 
 TEST(CachedString, CollidingTextsTakeTheNextFreeKeys) {
