@@ -170,14 +170,17 @@ void ReadAndDecode(benchmark::State& state) {
   }
 }
 
+// The texts looked up: the file's English texts (hits) or as many others (misses).
+const std::vector<std::u16string>& Asked(const LanguageFolder& folder, bool hit) {
+  static const std::vector<std::u16string> misses = Texts(kEntries, u"not in the file ");
+  return hit ? folder.english : misses;
+}
+
 void Translate(benchmark::State& state) {
   SlotScope slot;
   auto& folder = Folder();
   SetLanguage(u"de");
-  const bool hit = state.range(0) != 0;
-  std::vector<std::u16string> misses;
-  if (!hit) misses = Texts(kEntries, u"not in the file ");
-  const auto& asked = hit ? folder.english : misses;
+  const auto& asked = Asked(folder, state.range(0) != 0);
   size_t i = 0;
   for (auto _ : state) {
     VelString answer = GetTranslatedText(asked[i].c_str());
@@ -191,10 +194,7 @@ void UnorderedMapTranslate(benchmark::State& state) {
   std::unordered_map<std::u16string, std::u16string> map;
   for (int n = 0; n < kEntries; ++n)
     map.emplace(folder.english[static_cast<size_t>(n)], folder.translations[static_cast<size_t>(n)]);
-  const bool hit = state.range(0) != 0;
-  std::vector<std::u16string> misses;
-  if (!hit) misses = Texts(kEntries, u"not in the file ");
-  const auto& asked = hit ? folder.english : misses;
+  const auto& asked = Asked(folder, state.range(0) != 0);
   size_t i = 0;
   for (auto _ : state) {
     auto found = map.find(asked[i]);

@@ -206,8 +206,9 @@ VelString GetTranslatedText(const char16_t* text, uint32_t* generation) {
     if (generation) *generation = state.published.Load().generation;
     return CopyOf(text);
   }
-  const uint64_t key = FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
   CAcquireCS guard(state.lock);
+  // Found under the lock: a load that holds it may be entering this very text.
+  const uint64_t key = FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
   if (generation) *generation = gLanguageGeneration.load(std::memory_order_relaxed);
   if (key == 0 || state.epoch != CachedStringEpoch()) return CopyOf(text);
   const TranslationTable::Slot* found = state.translations.Find(key);
