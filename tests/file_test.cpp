@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kest/platform/file.h"
+#include "kest/platform/paths.h"
 
 
 namespace {
@@ -55,6 +56,26 @@ TEST_F(FileRead, WholeFilesUpToTheCap) {
   EXPECT_EQ(kest::platform::ReadWholeFile(U16(Write("big", big)), 1 << 20, bytes),
             FileReadStatus::kOk);
   EXPECT_EQ(bytes, big);
+}
+
+// Windows file systems ignore case; on POSIX the exact name wins, then an entry equal ignoring case.
+TEST_F(FileRead, NamesAreFoundIgnoringCase) {
+  Write("lang_DE.txt", "x");
+  Write("PageMod.DLL", "y");
+  fs::create_directories(folder_ / "lang_fr.txt");
+  const std::u16string folder = U16(folder_) + kest::platform::kPathSeparator;
+  std::string bytes;
+  const std::u16string de = kest::platform::FindFileIgnoringCase(folder, u"lang_de.txt");
+  EXPECT_EQ(kest::platform::ReadWholeFile(de, 10, bytes), FileReadStatus::kOk);
+  EXPECT_EQ(bytes, "x");
+  EXPECT_TRUE(kest::platform::FileExists(kest::platform::FindFileIgnoringCase(folder, u"pagemod.dll")));
+  // A folder is not a file, and a name that matches nothing comes back as asked.
+  EXPECT_EQ(kest::platform::FindFileIgnoringCase(folder, u"LANG_FR.TXT"), folder + u"LANG_FR.TXT");
+  EXPECT_EQ(kest::platform::FindFileIgnoringCase(folder, u"none.txt"), folder + u"none.txt");
+  EXPECT_EQ(kest::platform::FindFileIgnoringCase(folder, u"lang_?e.txt"), folder + u"lang_?e.txt");
+  Write("exact.txt", "e");
+  Write("EXACT.TXT", "E");
+  EXPECT_EQ(kest::platform::FindFileIgnoringCase(folder, u"exact.txt"), folder + u"exact.txt");
 }
 
 TEST_F(FileRead, MissingFoldersAndFileTests) {

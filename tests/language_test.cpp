@@ -258,10 +258,28 @@ TEST_F(Language, ListNamesEveryInstalledLanguage) {
 
 TEST_F(Language, PreferredTagFollowsTheUserLocale) {
   EXPECT_EQ(U(kest::PreferredLanguageTag()), u"EN") << "nothing installed";
-  // POSIX reads the locale from the environment; Windows from the user's settings.
-  static char setting[] = "LC_ALL=de_AT.UTF-8", no_list[] = "LANGUAGE=";
-  putenv(setting);
-  putenv(no_list);
+#if !defined(_WIN32)
+  // POSIX reads the locale from the environment (restored afterwards); Windows from the user's
+  // settings, whatever they are.
+  struct Override {
+    Override(const char* name, const char* value) : name_(name) {
+      const char* old = std::getenv(name);
+      if (old != nullptr) saved_ = old;
+      had_ = old != nullptr;
+      setenv(name, value, 1);
+    }
+    ~Override() {
+      if (had_) {
+        setenv(name_, saved_.c_str(), 1);
+      } else {
+        unsetenv(name_);
+      }
+    }
+    const char* name_;
+    std::string saved_;
+    bool had_ = false;
+  } lc_all("LC_ALL", "de_AT.UTF-8"), language_list("LANGUAGE", "");
+#endif
   const std::u16string locale = kest::platform::UserUiLocale();
   const std::u16string language = locale.substr(0, locale.find(u'-'));
   if (locale == u"EN") GTEST_SKIP() << "the user's interface language is not readable here";
