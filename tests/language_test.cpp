@@ -355,7 +355,7 @@ TEST(LanguageChecker, ReportsEachFindingOnItsLine) {
   EXPECT_FALSE(Has(findings, 3, "") || Has(findings, 4, ""));
   EXPECT_TRUE(Has(findings, 6, "lacks placeholder {1}"));
   EXPECT_TRUE(Has(findings, 8, "different format spec"));
-  EXPECT_TRUE(Has(findings, 8, "{2}, which the English text lacks"));
+  EXPECT_TRUE(Has(findings, 8, "{2}, which the English text lacks; it renders \"@@@\""));
   EXPECT_TRUE(Has(findings, 9, "copies as text"));
   EXPECT_TRUE(Has(findings, 10, "printf specifier \"%d\""));
   EXPECT_TRUE(Has(findings, 10, "unfinished placeholder"));
@@ -372,6 +372,10 @@ TEST(LanguageChecker, ReportsEachFindingOnItsLine) {
   EXPECT_TRUE(Has(headerless, 1, "missing header \"LANG_TAG:\""));
   EXPECT_TRUE(Has(Check("LANG_NAME: X\nLANG_TAG: fr\n", u"de"), 2, "differs from the file's tag"));
   EXPECT_TRUE(Check("LANG_NAME: X\nLANG_TAG: FR\nEN:\"{0:s}\"\nfr*:\"{:s}\"\n", u"fr").empty());
+  // An index inside the English text's range has a value: extra, but no "@@@".
+  const auto gap = Check("LANG_NAME: X\nLANG_TAG: fr\nEN:\"{0}{2}\"\nfr:\"{0}{1}{2}\"\n", u"fr");
+  EXPECT_TRUE(Has(gap, 4, "{1}, which the English text lacks"));
+  EXPECT_FALSE(Has(gap, 4, "@@@"));
 }
 
 // The checker's reading of placeholders must be the formatter's: an index the English text lacks

@@ -82,10 +82,13 @@ class Findings {
                       u"English text (line " + Number(pair.english_line) + u")");
       }
     }
+    // Callers pass the values the English text uses, so an index above its highest one has no
+    // value and the formatter ends the text with "@@@" there.
+    const uint64_t values = english.empty() ? 0 : english.rbegin()->first + 1;
     for (const auto& [index, specs] : translation) {
-      if (english.count(index) == 0)
-        Add(line, u"translation has placeholder {" + Number(index) +
-                      u"}, which the English text lacks; it renders \"@@@\"");
+      if (english.count(index) != 0) continue;
+      Add(line, u"translation has placeholder {" + Number(index) + u"}, which the English text lacks" +
+                    (index >= values ? u"; it renders \"@@@\"" : u""));
     }
   }
 
