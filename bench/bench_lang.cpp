@@ -117,14 +117,17 @@ struct LanguageFolder {
     for (int i = 0; i < kEntries; ++i) {
       const std::string en = kest::ToUtf8(english[static_cast<size_t>(i)]);
       // A third ASCII, a third accented, a third CJK, about 100 bytes per entry.
-      const char* kinds[] = {"Ubersetzung Nummer ", "\xC3\x9C" "bers\xC3\xA4tzung f\xC3\xBCr ",
+      const char* kinds[] = {"Ubersetzung Nummer ",
+                             "\xC3\x9C"
+                             "bers\xC3\xA4tzung f\xC3\xBCr ",
                              "\xE7\xBF\xBB\xE8\xAF\x91\xE6\x96\x87\xE6\x9C\xAC "};
       const std::string de = std::string(kinds[i % 3]) + std::to_string(i) + " " + en.substr(0, 12);
       file += "EN:\"" + en + "\"\nde:\"" + de + "\"\n";
       const VelString wide = kest::Utf8ToVelString(de);
       translations.emplace_back(wide.GetString(), static_cast<size_t>(wide.GetLength()));
     }
-    while (file.size() < 500 * 1024) file += "# padding line kept for size, ignored by the parser\n";
+    while (file.size() < 500 * 1024)
+      file += "# padding line kept for size, ignored by the parser\n";
     bytes = file;
     std::ofstream(root / "Languages" / "lang_de.txt", std::ios::binary) << file;
   }
@@ -193,7 +196,8 @@ void UnorderedMapTranslate(benchmark::State& state) {
   auto& folder = Folder();
   std::unordered_map<std::u16string, std::u16string> map;
   for (int n = 0; n < kEntries; ++n)
-    map.emplace(folder.english[static_cast<size_t>(n)], folder.translations[static_cast<size_t>(n)]);
+    map.emplace(folder.english[static_cast<size_t>(n)],
+                folder.translations[static_cast<size_t>(n)]);
   const auto& asked = Asked(folder, state.range(0) != 0);
   size_t i = 0;
   for (auto _ : state) {

@@ -19,11 +19,16 @@ void Require(bool ok) {
 std::u16string Quote(std::u16string_view text) {
   std::u16string escaped;
   for (char16_t c : text) {
-    if (c == u'\\') escaped += u"\\\\";
-    else if (c == u'\r') escaped += u"\\r";
-    else if (c == u'\n') escaped += u"\\n";
-    else if (c == u'\t') escaped += u"\\t";
-    else escaped += c;
+    if (c == u'\\')
+      escaped += u"\\\\";
+    else if (c == u'\r')
+      escaped += u"\\r";
+    else if (c == u'\n')
+      escaped += u"\\n";
+    else if (c == u'\t')
+      escaped += u"\\t";
+    else
+      escaped += c;
   }
   std::u16string quoted = u"\"";
   for (char16_t c : escaped) {
@@ -50,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The tag: "de", or the first unit of the input as a one-letter tag, to reach odd prefixes.
-  const std::u16string tag = file.text.empty() || file.text[0] == u'\n' ? u"de" : file.text.substr(0, 1);
+  const std::u16string tag =
+      file.text.empty() || file.text[0] == u'\n' ? u"de" : file.text.substr(0, 1);
   kest::ParsedLanguageFile parsed;
   kest::ParseLanguageEntries(file.text, tag, parsed);
   Require(parsed.machine_lines <= static_cast<uint64_t>(lines));
@@ -58,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(percent >= 0.0);
 
   for (const auto& pair : parsed.pairs) {
-    const std::u16string again = u"EN:" + Quote(pair.english) + u"\n" + tag + u":" + Quote(pair.translation);
+    const std::u16string again =
+        u"EN:" + Quote(pair.english) + u"\n" + tag + u":" + Quote(pair.translation);
     kest::ParsedLanguageFile round;
     kest::ParseLanguageEntries(again, tag, round);
     Require(round.pairs.size() == 1);

@@ -192,11 +192,17 @@ TEST(CachedString, OrderIsByTextWithNoTextFirst) {
   EXPECT_EQ(absent.CompareNoCase(u""), 0);
   EXPECT_EQ(absent.CompareNoCase(nullptr), 0);
 
-  const std::vector<CachedString> all = {
-      CachedString(),     CachedString(u""),      absent,
-      CachedString(u"item007"), CachedString(u"item7"), CachedString(u"Item7"),
-      CachedString(u"*All"), CachedString(u"beta"), CachedString(std::u16string_view(u"a\0b", 3)),
-      CachedString(std::u16string_view(u"a\0c", 3)), CachedString(u"a")};
+  const std::vector<CachedString> all = {CachedString(),
+                                         CachedString(u""),
+                                         absent,
+                                         CachedString(u"item007"),
+                                         CachedString(u"item7"),
+                                         CachedString(u"Item7"),
+                                         CachedString(u"*All"),
+                                         CachedString(u"beta"),
+                                         CachedString(std::u16string_view(u"a\0b", 3)),
+                                         CachedString(std::u16string_view(u"a\0c", 3)),
+                                         CachedString(u"a")};
   for (const auto& x : all) {
     EXPECT_FALSE(x < x);
     for (const auto& y : all) {
@@ -234,7 +240,8 @@ TEST(CachedString, ManyThreadsInterningGetOneKeyPerText) {
       while (!go.load()) std::this_thread::yield();
       for (int i = 0; i < kTexts; ++i) {
         const int n = (t % 2) ? kTexts - 1 - i : i;
-        const std::u16string text = u"concurrent text " + std::u16string(1, char16_t(u'a' + n % 26)) +
+        const std::u16string text = u"concurrent text " +
+                                    std::u16string(1, char16_t(u'a' + n % 26)) +
                                     std::u16string(n / 26 + 1, u'#');
         const CachedString handle(text);
         keys[t][n] = handle.Key();

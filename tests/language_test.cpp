@@ -85,38 +85,75 @@ TEST_F(Language, EntriesFollowTheGrammar) {
       {"english first", "EN:\"Hello\"\nde:\"Hallo\"\n", {{u"Hello", u"Hallo"}}, {}, 0.0},
       {"translation first", "de:\"Hallo\"\nEN:\"Hello\"\n", {{u"Hello", u"Hallo"}}, {}, 0.0},
       {"prefixes ignore case", "en:\"Case\"\nDE:\"Fall\"\n", {{u"Case", u"Fall"}}, {}, 0.0},
-      {"doubled quotes", "EN:\"Say \"\"hi\"\"\"\nde:\"Sag \"\"\"\"\"\n",
-       {{u"Say \"hi\"", u"Sag \"\""}}, {}, 0.0},
-      {"escapes", "EN:\"a\\nb\\tc\\rd\"\nde:\"x\\\\ny\\\\\\nz\\q\\\"\n",
-       {{u"a\nb\tc\rd", u"x\\ny\\\nz\\q\\"}}, {}, 0.0},
-      {"trailing blanks and CRs", "EN:\"Tail\"  \t\r\r\nde:\"Ende\" \r\n", {{u"Tail", u"Ende"}}, {},
+      {"doubled quotes",
+       "EN:\"Say \"\"hi\"\"\"\nde:\"Sag \"\"\"\"\"\n",
+       {{u"Say \"hi\"", u"Sag \"\""}},
+       {},
        0.0},
-      {"runs of line feeds and CRLF", "\n\n\r\nEN:\"One\"\r\n\r\n\n\nde:\"Eins\"\r\n",
-       {{u"One", u"Eins"}}, {}, 0.0},
-      {"later duplicate wins", "EN:\"Dup\"\nde:\"Erst\"\nEN:\"Dup\"\nde:\"Zweit\"\n",
-       {{u"Dup", u"Zweit"}}, {}, 0.0},
-      {"unpaired value is overwritten", "EN:\"Lost\"\nEN:\"Kept\"\nde:\"Behalten\"\n",
-       {{u"Kept", u"Behalten"}}, {u"Lost"}, 0.0},
+      {"escapes",
+       "EN:\"a\\nb\\tc\\rd\"\nde:\"x\\\\ny\\\\\\nz\\q\\\"\n",
+       {{u"a\nb\tc\rd", u"x\\ny\\\nz\\q\\"}},
+       {},
+       0.0},
+      {"trailing blanks and CRs",
+       "EN:\"Tail\"  \t\r\r\nde:\"Ende\" \r\n",
+       {{u"Tail", u"Ende"}},
+       {},
+       0.0},
+      {"runs of line feeds and CRLF",
+       "\n\n\r\nEN:\"One\"\r\n\r\n\n\nde:\"Eins\"\r\n",
+       {{u"One", u"Eins"}},
+       {},
+       0.0},
+      {"later duplicate wins",
+       "EN:\"Dup\"\nde:\"Erst\"\nEN:\"Dup\"\nde:\"Zweit\"\n",
+       {{u"Dup", u"Zweit"}},
+       {},
+       0.0},
+      {"unpaired value is overwritten",
+       "EN:\"Lost\"\nEN:\"Kept\"\nde:\"Behalten\"\n",
+       {{u"Kept", u"Behalten"}},
+       {u"Lost"},
+       0.0},
       {"one-character value cleans to empty", "EN:\"Q\"\nde:x\n", {{u"Q", u""}}, {}, 0.0},
       {"empty English text", "EN:\"\"\nde:\"Leer\"\n", {{u"", u"Leer"}}, {}, 0.0},
       {"other languages and headers ignored",
        "LANG_NAME: Deutsch\nLANG_TAG: de\nfr:\"Bonjour\"\nEN:\"Hi\"\nde:\"Hallo\"\n# EN:x\n",
-       {{u"Hi", u"Hallo"}}, {u"Bonjour"}, 0.0},
+       {{u"Hi", u"Hallo"}},
+       {u"Bonjour"},
+       0.0},
       {"3 English, 1 machine",
-       "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nde:\"PB\"\nEN:\"C\"\n", {{u"A", u"MA"}, {u"B", u"PB"}}, {u"C"},
+       "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nde:\"PB\"\nEN:\"C\"\n",
+       {{u"A", u"MA"}, {u"B", u"PB"}},
+       {u"C"},
        33.3},
       {"3 English, 2 machine",
-       "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nDE*:\"MB\"\nEN:\"C\"\n", {{u"A", u"MA"}, {u"B", u"MB"}}, {u"C"},
+       "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nDE*:\"MB\"\nEN:\"C\"\n",
+       {{u"A", u"MA"}, {u"B", u"MB"}},
+       {u"C"},
        66.6},
       {"machine lines without English", "de*:\"MA\"\n", {}, {u"MA"}, 0.0},
-      {"digits are exact keys", "EN:\"item007\"\nde:\"Posten 007\"\nEN:\"item7\"\nde:\"Posten 7\"\n",
-       {{u"item007", u"Posten 007"}, {u"item7", u"Posten 7"}}, {u"item07"}, 0.0},
+      {"digits are exact keys",
+       "EN:\"item007\"\nde:\"Posten 007\"\nEN:\"item7\"\nde:\"Posten 7\"\n",
+       {{u"item007", u"Posten 007"}, {u"item7", u"Posten 7"}},
+       {u"item07"},
+       0.0},
       {"UTF-8 with BOM, accents and CJK",
-       "\xEF\xBB\xBF" "EN:\"Caf\xC3\xA9\"\nde:\"\xE5\x92\x96\xE5\x95\xA1 \xF0\x9F\x98\x80\"\n",
-       {{u"Caf\u00e9", u"\u5496\u5561 \U0001F600"}}, {}, 0.0},
-      {"UTF-16 LE", Utf16Bytes(u"EN:\"Wide\"\r\nde:\"Breit \u00fc\"\r\n", false),
-       {{u"Wide", u"Breit \u00fc"}}, {}, 0.0},
-      {"UTF-16 BE", Utf16Bytes(u"EN:\"Wide\"\nde:\"Breit\"\n", true), {{u"Wide", u"Breit"}}, {}, 0.0},
+       "\xEF\xBB\xBF"
+       "EN:\"Caf\xC3\xA9\"\nde:\"\xE5\x92\x96\xE5\x95\xA1 \xF0\x9F\x98\x80\"\n",
+       {{u"Caf\u00e9", u"\u5496\u5561 \U0001F600"}},
+       {},
+       0.0},
+      {"UTF-16 LE",
+       Utf16Bytes(u"EN:\"Wide\"\r\nde:\"Breit \u00fc\"\r\n", false),
+       {{u"Wide", u"Breit \u00fc"}},
+       {},
+       0.0},
+      {"UTF-16 BE",
+       Utf16Bytes(u"EN:\"Wide\"\nde:\"Breit\"\n", true),
+       {{u"Wide", u"Breit"}},
+       {},
+       0.0},
   };
   for (const EntryCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -155,7 +192,9 @@ TEST_F(Language, SwitchesAndFallsBackToEnglish) {
   };
   for (const char16_t* tag : {static_cast<const char16_t*>(nullptr), u"", u"EN", u"en", u"eN",
                               u"abcdef", u"nope", u"empty", u"../de", u"d e", u"de.tx", u"*"}) {
-    SCOPED_TRACE(testing::Message() << (tag ? std::string(tag, tag + std::char_traits<char16_t>::length(tag)) : "null"));
+    SCOPED_TRACE(testing::Message()
+                 << (tag ? std::string(tag, tag + std::char_traits<char16_t>::length(tag))
+                         : "null"));
     expect_english(tag);
   }
 
@@ -229,7 +268,9 @@ TEST_F(Language, ListNamesEveryInstalledLanguage) {
   EXPECT_EQ(U(english_only.begin()->second), u"EN");
 
   Write("lang_de.txt", "\xEF\xBB\xBFLANG_NAME: Deutsch \nLANG_TAG:\tde\r\nEN:\"x\"\n");
-  Write("lang_fr.txt", "LANG_TAG: fr\nLANG_NAME:\nLANG_NAME: Fran\xC3\xA7" "ais\n");
+  Write("lang_fr.txt",
+        "LANG_TAG: fr\nLANG_NAME:\nLANG_NAME: Fran\xC3\xA7"
+        "ais\n");
   Write("lang_nohdr.txt", "EN:\"x\"\nnohdr:\"y\"\n");
   Write("lang_half.txt", "LANG_NAME: Half\n");
   Write("lang_lower.txt", "lang_name: Lower\nlang_tag: lo\n");
@@ -246,7 +287,10 @@ TEST_F(Language, ListNamesEveryInstalledLanguage) {
   std::vector<std::pair<std::u16string, std::u16string>> got;
   for (const auto& [name, tag] : list) got.emplace_back(U(name), U(tag));
   const std::vector<std::pair<std::u16string, std::u16string>> expected = {
-      {u"Deutsch", u"de"}, {u"English", u"EN"}, {u"Fran\u00e7ais", u"fr"}, {u"Portugues", u"pt"},
+      {u"Deutsch", u"de"},
+      {u"English", u"EN"},
+      {u"Fran\u00e7ais", u"fr"},
+      {u"Portugues", u"pt"},
       {u"Ελληνικά", u"el"}};
   EXPECT_EQ(got, expected);
   EXPECT_EQ(U(GetLangTag()), u"de") << "listing does not touch the loaded language";
@@ -298,8 +342,8 @@ TEST_F(Language, PreferredTagFollowsTheUserLocale) {
 TEST(LanguageDecoder, RecordsEveryReplacementWithItsLine) {
   // Line 2: a stray continuation byte; line 3: a NUL; line 4: a valid U+FFFD, not a fault;
   // line 5: a truncated two-byte sequence at the end (each of its bytes becomes one U+FFFD).
-  const std::string bytes = "ok\nbad \x80 byte\n" + std::string("nul \0 here\n", 11) +
-                            "real \xEF\xBF\xBD\nend \xE2\x82";
+  const std::string bytes =
+      "ok\nbad \x80 byte\n" + std::string("nul \0 here\n", 11) + "real \xEF\xBF\xBD\nend \xE2\x82";
   const auto utf8 = kest::DecodeLanguageFile(bytes);
   EXPECT_EQ(utf8.encoding, kest::LangEncoding::kUtf8);
   EXPECT_EQ(utf8.bad_lines, (std::vector<int>{2, 3, 5, 5}));
@@ -333,24 +377,25 @@ bool Has(const std::vector<std::pair<int, std::string>>& findings, int line, con
 
 TEST(LanguageChecker, ReportsEachFindingOnItsLine) {
   const std::string file =
-      "LANG_NAME: Deutsch\n"                                  // 1
-      "LANG_TAG: de\n"                                        // 2
-      "EN:\"{0} of {1}\"\n"                                   // 3
-      "de:\"{1} von {0}\"\n"                                  // 4  clean (order may change)
-      "EN:\"{} and {}\"\n"                                    // 5
-      "de*:\"{0} und\"\n"                                     // 6  lacks {1}
-      "EN:\"Size {0:d}\"\n"                                   // 7
-      "de:\"Gr\xC3\xB6\xC3\x9F" "e {0:x} {2}\"\n"             // 8  spec differs, extra {2}
-      "EN:\"Brace {x}\"\n"                                    // 9  copied brace
-      "de:\"Klammer %d {\"\n"                                 // 10 printf, dropped placeholder
-      "EN:no quotes\n"                                        // 11
-      "de:\"Ohne\"\n"                                         // 12
-      "EN:\"Lost\"\n"                                         // 13 overwritten
-      "EN:\"Twice\"\n"                                        // 14
-      "de:\"Zweimal\"\n"                                      // 15
-      "EN:\"Twice\"\n"                                        // 16 duplicate
-      "de:\"Noch mal \x80\"\n"                                // 17 bad byte
-      "EN:\"Dangling\"\n";                                    // 18 no translation at the end
+      "LANG_NAME: Deutsch\n"  // 1
+      "LANG_TAG: de\n"        // 2
+      "EN:\"{0} of {1}\"\n"   // 3
+      "de:\"{1} von {0}\"\n"  // 4  clean (order may change)
+      "EN:\"{} and {}\"\n"    // 5
+      "de*:\"{0} und\"\n"     // 6  lacks {1}
+      "EN:\"Size {0:d}\"\n"   // 7
+      "de:\"Gr\xC3\xB6\xC3\x9F"
+      "e {0:x} {2}\"\n"         // 8  spec differs, extra {2}
+      "EN:\"Brace {x}\"\n"      // 9  copied brace
+      "de:\"Klammer %d {\"\n"   // 10 printf, dropped placeholder
+      "EN:no quotes\n"          // 11
+      "de:\"Ohne\"\n"           // 12
+      "EN:\"Lost\"\n"           // 13 overwritten
+      "EN:\"Twice\"\n"          // 14
+      "de:\"Zweimal\"\n"        // 15
+      "EN:\"Twice\"\n"          // 16 duplicate
+      "de:\"Noch mal \x80\"\n"  // 17 bad byte
+      "EN:\"Dangling\"\n";      // 18 no translation at the end
   const auto findings = Check(file, u"de");
   EXPECT_FALSE(Has(findings, 3, "") || Has(findings, 4, ""));
   EXPECT_TRUE(Has(findings, 6, "lacks placeholder {1}"));
@@ -381,9 +426,9 @@ TEST(LanguageChecker, ReportsEachFindingOnItsLine) {
 // The checker's reading of placeholders must be the formatter's: an index the English text lacks
 // is exactly one that makes the formatter print "@@@" when given the English text's values.
 TEST(LanguageChecker, PlaceholderScanAgreesWithTheFormatter) {
-  const char16_t* patterns[] = {u"{0}", u"{}{}", u"{1} {}", u"{{0}}", u"{x}", u"{12x",
-                                u"abc{0:d", u"{3{}", u"{0:{1}}", u"{:s}{:d}{}", u"{}{2}{}",
-                                u"{9}", u"{0}{{1}", u"{0{1}}"};
+  const char16_t* patterns[] = {u"{0}",     u"{}{}",    u"{1} {}",  u"{{0}}",   u"{x}",
+                                u"{12x",    u"abc{0:d", u"{3{}",    u"{0:{1}}", u"{:s}{:d}{}",
+                                u"{}{2}{}", u"{9}",     u"{0}{{1}", u"{0{1}}"};
   for (const char16_t* pattern : patterns) {
     const auto scan = kest::ScanBracePattern(pattern);
     uint64_t highest = 0;

@@ -89,10 +89,10 @@ KEST_API bool operator<(const CachedString& left, const CachedString& right) noe
 namespace kest {
 
 struct CachedStringStats {
-  size_t entries = 0;       // texts in the table
-  size_t moved_keys = 0;    // texts whose key is not their hash (another text held it)
-  size_t text_units = 0;    // UTF-16 units of all texts, terminators excluded
-  size_t index_slots = 0;   // slots of the current lookup index
+  size_t entries = 0;      // texts in the table
+  size_t moved_keys = 0;   // texts whose key is not their hash (another text held it)
+  size_t text_units = 0;   // UTF-16 units of all texts, terminators excluded
+  size_t index_slots = 0;  // slots of the current lookup index
 };
 
 // A snapshot of the table's counters. Any thread; takes the table lock briefly (not accounted).

@@ -10,7 +10,9 @@
 namespace kest {
 namespace {
 
-std::u16string Ascii(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
+std::u16string Ascii(const char* text) {
+  return std::u16string(text, text + std::char_traits<char>::length(text));
+}
 
 std::u16string Number(uint64_t value) {
   std::u16string digits;
@@ -51,7 +53,7 @@ class Findings {
       Add(line, Ascii(which) + u" text has a '{' that formatting copies as text (write \"{{\")");
     if (scan.dropped_at_end)
       Add(line, Ascii(which) + u" text ends in an unfinished placeholder that formatting drops");
-    static constexpr std::u16string_view kPrintf[] = {u"%u", u"%d", u"%s",  u"%S", u"%I64",
+    static constexpr std::u16string_view kPrintf[] = {u"%u", u"%d", u"%s", u"%S", u"%I64",
                                                       u"%f", u"%0", u"%X", u"%x"};
     for (std::u16string_view spec : kPrintf) {
       if (text.find(spec) != std::u16string_view::npos) {
@@ -75,11 +77,13 @@ class Findings {
     for (const auto& [index, specs] : english) {
       const auto found = translation.find(index);
       if (found == translation.end()) {
-        Add(line, u"translation lacks placeholder {" + Number(index) + u"} of the English text (line " +
-                      Number(pair.english_line) + u")");
+        Add(line, u"translation lacks placeholder {" + Number(index) +
+                      u"} of the English text (line " + Number(pair.english_line) + u")");
       } else if (found->second != specs) {
-        Add(line, u"placeholder {" + Number(index) + u"} has a different format spec than in the "
-                      u"English text (line " + Number(pair.english_line) + u")");
+        Add(line, u"placeholder {" + Number(index) +
+                      u"} has a different format spec than in the "
+                      u"English text (line " +
+                      Number(pair.english_line) + u")");
       }
     }
     // Callers pass the values the English text uses, so an index above its highest one has no
@@ -87,7 +91,8 @@ class Findings {
     const uint64_t values = english.empty() ? 0 : english.rbegin()->first + 1;
     for (const auto& [index, specs] : translation) {
       if (english.count(index) != 0) continue;
-      Add(line, u"translation has placeholder {" + Number(index) + u"}, which the English text lacks" +
+      Add(line, u"translation has placeholder {" + Number(index) +
+                    u"}, which the English text lacks" +
                     (index >= values ? u"; it renders \"@@@\"" : u""));
     }
   }
@@ -168,8 +173,9 @@ std::vector<LangFinding> CheckLanguageFile(const DecodedLanguageFile& file,
   if (header.tag.empty()) {
     findings.AddText(1, "missing header \"LANG_TAG:\"");
   } else if (!tag.empty() && VelString(header.tag).CompareNoCase(VelString(tag)) != 0) {
-    findings.Add(header.tag_line, u"header tag \"" + header.tag + u"\" differs from the file's tag \"" +
-                                      std::u16string(tag) + u"\"");
+    findings.Add(header.tag_line, u"header tag \"" + header.tag +
+                                      u"\" differs from the file's tag \"" + std::u16string(tag) +
+                                      u"\"");
   }
 
   ParsedLanguageFile parsed;
@@ -191,8 +197,8 @@ std::vector<LangFinding> CheckLanguageFile(const DecodedLanguageFile& file,
     findings.CheckQuotes(pair.translation_line, pair.raw_translation);
     const auto [seen, fresh] = first_line.emplace(pair.english, pair.english_line);
     if (!fresh) {
-      findings.Add(seen->second, u"English text " + Quoted(pair.english) + u" is given again on line " +
-                                     Number(pair.english_line));
+      findings.Add(seen->second, u"English text " + Quoted(pair.english) +
+                                     u" is given again on line " + Number(pair.english_line));
       findings.Add(pair.english_line, u"English text " + Quoted(pair.english) +
                                           u" was given before on line " + Number(seen->second) +
                                           u"; this translation wins");

@@ -23,7 +23,7 @@ struct BracePlaceholder {
 
 struct BracePatternScan {
   std::vector<BracePlaceholder> placeholders;
-  int copied_braces = 0;      // a '{' the formatter copies as text ("{x", "{12 ", "{3{")
+  int copied_braces = 0;        // a '{' the formatter copies as text ("{x", "{12 ", "{3{")
   bool dropped_at_end = false;  // an unfinished placeholder the formatter drops
 };
 

@@ -45,8 +45,8 @@ void DecodeUtf8(std::string_view bytes, DecodedLanguageFile& out) {
     // A byte never gives more than one unit, so one writing pass into room for every byte does.
     const size_t at = out.text.size();
     out.text.resize(at + chunk.size());
-    const int units = Utf8ToUtf16(chunk.data(), static_cast<int>(chunk.size()), out.text.data() + at,
-                                  static_cast<int>(chunk.size()));
+    const int units = Utf8ToUtf16(chunk.data(), static_cast<int>(chunk.size()),
+                                  out.text.data() + at, static_cast<int>(chunk.size()));
     out.text.resize(at + static_cast<size_t>(units));
     bytes.remove_prefix(take);
   }

@@ -71,7 +71,7 @@ KEST_API LanguageLineCounts ScanLanguageEntries(std::u16string_view text, std::u
 // The same, collected, with physical line numbers.
 struct ParsedLanguageFile {
   struct Pair {
-    std::u16string english, translation;  // cleaned
+    std::u16string english, translation;               // cleaned
     std::u16string_view raw_english, raw_translation;  // into the parsed text
     int english_line = 0, translation_line = 0;
     bool machine = false;
@@ -79,10 +79,10 @@ struct ParsedLanguageFile {
   struct Unpaired {
     int line = 0;
     std::u16string_view raw;  // into the parsed text
-    bool english = false;   // an "EN:" line (else a translation line)
-    bool at_end = false;    // still waiting when the file ended (else overwritten)
+    bool english = false;     // an "EN:" line (else a translation line)
+    bool at_end = false;      // still waiting when the file ended (else overwritten)
   };
-  std::vector<Pair> pairs;          // in file order; for equal English texts the last one counts
+  std::vector<Pair> pairs;  // in file order; for equal English texts the last one counts
   std::vector<Unpaired> unpaired;
   uint64_t english_lines = 0, machine_lines = 0;
 };
@@ -92,9 +92,9 @@ KEST_API void ParseLanguageEntries(std::u16string_view text, std::u16string_view
                                    ParsedLanguageFile& out);
 
 struct LanguageHeader {
-  std::u16string name, tag;    // trimmed values, empty when absent
+  std::u16string name, tag;  // trimmed values, empty when absent
   int name_line = 0, tag_line = 0;
-  bool complete = false;       // both seen before the scan stopped
+  bool complete = false;  // both seen before the scan stopped
 };
 
 // Scans header lines ("LANG_NAME:" and "LANG_TAG:", case-sensitive) until both values are

@@ -17,7 +17,9 @@ std::atomic<bool> gbLanguageSet{false};
 namespace kest {
 namespace {
 
-std::u16string_view View(const VelString& s) { return {s.GetString(), static_cast<size_t>(s.GetLength())}; }
+std::u16string_view View(const VelString& s) {
+  return {s.GetString(), static_cast<size_t>(s.GetLength())};
+}
 
 // The published view of the loaded language, read without the lock. The tag (at most 5 ASCII
 // units) packs into one word, one byte per unit; a sequence count lets readers take tag, share and
@@ -309,7 +311,8 @@ VelString DBGGetEnglishFromTranslatedText(const char16_t* text) {
   if (!state.Translating()) return kest::CopyOf(text);
   CAcquireCS guard(state.lock);
   if (state.epoch != kest::CachedStringEpoch()) return kest::CopyOf(text);
-  const uint64_t key = kest::FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
+  const uint64_t key =
+      kest::FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
   if (key == 0) return kest::CopyOf(text);
   // The least English text in the logical order, as a walk of an ordered map would find first.
   const CachedString* best = nullptr;
