@@ -167,9 +167,8 @@ bool PageModPresent() {
   int known = state.page_mod.load(std::memory_order_acquire);
   if (known == 0) {
     std::u16string folder = platform::ExecutablePath();
-    folder.erase(folder.rfind(platform::kPathSeparator) == std::u16string::npos
-                     ? 0
-                     : folder.rfind(platform::kPathSeparator) + 1);
+    const size_t separator = folder.rfind(platform::kPathSeparator);
+    folder.erase(separator == std::u16string::npos ? 0 : separator + 1);
     known = platform::FileExists(platform::FindFileIgnoringCase(folder, u"PageMod.dll")) ? 2 : 1;
     state.page_mod.store(known, std::memory_order_release);
   }
@@ -250,42 +249,46 @@ void SetLanguage(const char16_t* tag_text) {
     bool english = tag.empty() || VelString(tag).CompareNoCase(u"EN") == 0 ||
                    !kest::IsSafeLanguageTag(tag) || (kest::IsZhTw(tag) && !kest::PageModPresent());
     double percent = 0.0;
-    if (!english) {
-      file = kest::ReadLanguageFile(u"lang_" + std::u16string(tag) + u".txt");
-      if (file.status == kest::platform::FileReadStatus::kTooLarge) {
-        alert = VelString(u"Language file is larger than 32 MiB and was not loaded: ") +
-                VelString(file.path);
-      }
-      english = file.status != kest::platform::FileReadStatus::kOk || file.decoded.text.empty();
-    }
-    if (!english) {
-      class Load : public kest::LanguageEntrySink {
-       public:
-        explicit Load(kest::TranslationTable& table) : table_(table) {}
-        void Pair(const kest::LanguagePairView& pair) override {
-          table_.Put(CachedString(pair.english), CachedString(pair.translation));
+    // Out of memory anywhere in the load leaves English: half a language is worse.
+    try {
+      if (!english) {
+        file = kest::ReadLanguageFile(u"lang_" + std::u16string(tag) + u".txt");
+        if (file.status == kest::platform::FileReadStatus::kTooLarge) {
+          alert = VelString(u"Language file is larger than 32 MiB and was not loaded: ") +
+                  VelString(file.path);
         }
+        english = file.status != kest::platform::FileReadStatus::kOk || file.decoded.text.empty();
+      }
+      if (!english) {
+        class Load : public kest::LanguageEntrySink {
+         public:
+          explicit Load(kest::TranslationTable& table) : table_(table) {}
+          void Pair(const kest::LanguagePairView& pair) override {
+            table_.Put(CachedString(pair.english), CachedString(pair.translation));
+          }
 
-       private:
-        kest::TranslationTable& table_;
-      } load(state.translations);
-      try {
+         private:
+          kest::TranslationTable& table_;
+        } load(state.translations);
         // Two lines per entry at least: a fair first size for the table.
         state.translations.Reserve(file.decoded.text.size() / 64);
         const kest::LanguageLineCounts counts =
             kest::ScanLanguageEntries(file.decoded.text, tag, load);
         percent = kest::MachineTranslatedPercent(counts.machine_lines, counts.english_lines);
-      } catch (const std::bad_alloc&) {
-        state.translations.Clear();  // half a language is worse than English
-        english = true;
       }
+    } catch (const std::bad_alloc&) {
+      state.translations.Clear();
+      file.status = kest::platform::FileReadStatus::kUnreadable;
+      english = true;
+      percent = 0.0;
     }
     state.epoch = kest::CachedStringEpoch();
     state.published.Store(english ? std::u16string_view() : tag, percent, generation);
     gbLanguageSet.store(true, std::memory_order_release);
   }
   if (!alert.IsEmpty()) AlertDevelopers(alert);
-  if (file.status == kest::platform::FileReadStatus::kOk && IsDevMachine()) {
+  if (file.status == kest::platform::FileReadStatus::kOk && !file.decoded.text.empty() &&
+      IsDevMachine()) {
     const auto findings = kest::CheckLanguageFile(file.decoded, tag);
     if (!findings.empty()) {
       VelString summary;

@@ -44,10 +44,11 @@
 // outcome. English - no translation, GetLangTag "EN", share 0 - for: null, "", "EN" in any case, a
 // tag of more than 5 characters or with a character other than letters, digits, '-' and '_',
 // "zh-tw" in any case when "PageMod.dll" is not beside the executable, and a language file that is
-// missing, unreadable, empty or larger than 32 MiB (that last one also alerts developers). Holds
-// the translation lock for the whole load, so lookups meanwhile wait for the new language. On a
-// developer machine the file is also checked (as `kestc lang check` does) and one summary alert
-// is sent after the lock is released; the entries load anyway. Any thread.
+// missing, unreadable, empty or larger than 32 MiB (that last one also alerts developers), and
+// memory running out during the load. Holds the translation lock for the whole load, so lookups
+// meanwhile wait for the new language. On a developer machine the file is also checked (as `kestc
+// lang check` does) and one summary alert is sent after the lock is released; the entries load
+// anyway. Any thread.
 KEST_API void SetLanguage(const char16_t* tag);
 
 // The loaded tag, or "EN" when none is loaded. Any thread; no lock.
