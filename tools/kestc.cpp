@@ -137,9 +137,10 @@ int RunSort(int argc, char** argv) {
     return a.View() < b.View();
   });
   if (unique) {
-    lines.erase(std::unique(lines.begin(), lines.end(),
-                            [](const VelString& a, const VelString& b) { return a.View() == b.View(); }),
-                lines.end());
+    lines.erase(
+        std::unique(lines.begin(), lines.end(),
+                    [](const VelString& a, const VelString& b) { return a.View() == b.View(); }),
+        lines.end());
   }
   if (reverse) std::reverse(lines.begin(), lines.end());
   for (const VelString& line : lines) WriteLine(line);
@@ -261,6 +262,39 @@ int RunDemo(int, char**) {
   VelStringGetStringHeapInfo(heap, bytes, blocks, live);
   std::printf("  caches emptied:      %8" PRId64 " bytes in %6d heap blocks, %6d live strings\n",
               bytes, blocks, live);
+
+  Heading("Interned texts");
+  {
+    const CachedString first(u"Disk space is low"), second(VelString(u"Disk space is low"));
+    const char16_t* first_text = first;
+    const char16_t* second_text = second;
+    std::printf("  two handles of one text: key %016" PRIx64 " twice, one stored copy: %s\n",
+                first.Key(), first == second && first_text == second_text ? "yes" : "no");
+    std::printf("  handles order by text: item2 < item10 is %s\n",
+                CachedString(u"item2") < CachedString(u"item10") ? "true" : "false");
+  }
+
+  Heading("A language file, as SetLanguage and kestc lang check read it");
+  {
+    const std::string sample =
+        "LANG_NAME: Deutsch\nLANG_TAG: de\n"
+        "EN:\"{0} of {1} disks\"\nde:\"{0} von {1} Datentr\xC3\xA4gern\"\n"
+        "de*:\"Speicher knapp\"\nEN:\"Disk space is low\"\n"
+        "EN:\"Saved in \"\"C:\\\\Temp\"\"\"\nde:\"Gespeichert in \"\"C:\\\\Temp\"\"\"\n"
+        "EN:\"{0} files\"\nde:\"Dateien\"\n";
+    const kest::DecodedLanguageFile file = kest::DecodeLanguageFile(sample);
+    kest::ParsedLanguageFile parsed;
+    kest::ParseLanguageEntries(file.text, u"de", parsed);
+    for (const auto& pair : parsed.pairs) {
+      std::printf(
+          "  line %d: %s  ->  %s%s\n", pair.english_line, Narrow(VelString(pair.english)).c_str(),
+          Narrow(VelString(pair.translation)).c_str(), pair.machine ? "  (by machine)" : "");
+    }
+    std::printf("  machine-made share: %.1f%%\n",
+                kest::MachineTranslatedPercent(parsed.machine_lines, parsed.english_lines));
+    for (const kest::LangFinding& finding : kest::CheckLanguageFile(file, u"de"))
+      std::printf("  check, line %d: %s\n", finding.line, kest::ToUtf8(finding.message).c_str());
+  }
   return 0;
 }
 
@@ -281,7 +315,8 @@ std::u16string TagOfFile(const std::string& path, const std::u16string& given,
                          const kest::DecodedLanguageFile& file) {
   if (!given.empty()) return given;
   const size_t slash = path.find_last_of("/\\");
-  const VelString name = kest::Utf8ToVelString(slash == std::string::npos ? path : path.substr(slash + 1));
+  const VelString name =
+      kest::Utf8ToVelString(slash == std::string::npos ? path : path.substr(slash + 1));
   const int length = name.GetLength();
   if (length > 9 && name.Left(5).CompareNoCase(u"lang_") == 0 &&
       name.Right(4).CompareNoCase(u".txt") == 0) {
@@ -314,9 +349,9 @@ int RunLangCheck(int argc, char** argv) {
     const std::string path = argv[i];
     const VelString wide_path = kest::Utf8ToVelString(path);
     std::string bytes;
-    if (kest::platform::ReadWholeFile(std::u16string_view(wide_path.GetString(), wide_path.GetLength()),
-                                      kest::kMaxLanguageFileBytes, bytes) !=
-        kest::platform::FileReadStatus::kOk) {
+    if (kest::platform::ReadWholeFile(
+            std::u16string_view(wide_path.GetString(), wide_path.GetLength()),
+            kest::kMaxLanguageFileBytes, bytes) != kest::platform::FileReadStatus::kOk) {
       std::fprintf(stderr, "kestc: cannot read %s (missing, unreadable or over 32 MiB)\n",
                    path.c_str());
       status = 2;
@@ -330,8 +365,7 @@ int RunLangCheck(int argc, char** argv) {
       continue;
     }
     for (const kest::LangFinding& finding : kest::CheckLanguageFile(file, file_tag)) {
-      std::printf("%s:%d: %s\n", path.c_str(), finding.line,
-                  kest::ToUtf8(finding.message).c_str());
+      std::printf("%s:%d: %s\n", path.c_str(), finding.line, kest::ToUtf8(finding.message).c_str());
       if (status == 0) status = 1;
     }
   }
