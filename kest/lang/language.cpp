@@ -188,7 +188,7 @@ struct LoadedFile {
 LoadedFile ReadLanguageFile(std::u16string_view file_name) {
   LoadedFile file;
   const VelString folder = GetLangDirectory();
-  file.path = platform::FindFileIgnoringCase(View(folder), file_name);
+  file.path = platform::FindFileIgnoringCase(folder.View(), file_name);
   std::string bytes;
   file.status = platform::ReadWholeFile(file.path, kMaxLanguageFileBytes, bytes);
   if (file.status == platform::FileReadStatus::kOk) file.decoded = DecodeLanguageFile(bytes);
@@ -331,12 +331,12 @@ std::map<VelString, VelString> GetLanguageList() {
   list[VelString(u"English")] = VelString(u"EN");
   const VelString folder = GetLangDirectory();
   std::vector<std::u16string> names;
-  kest::platform::ListFolder(kest::View(folder), u"lang_*.txt",
+  kest::platform::ListFolder(folder.View(), u"lang_*.txt",
                              [&](std::u16string_view name, bool is_directory) {
                                if (!is_directory) names.emplace_back(name);
                              });
   for (const auto& name : names) {
-    std::u16string path(kest::View(folder));
+    std::u16string path(folder.View());
     path += name;
     std::string bytes;
     if (kest::platform::ReadWholeFile(path, kest::kMaxLanguageFileBytes, bytes) !=
