@@ -17,10 +17,6 @@ std::atomic<bool> gbLanguageSet{false};
 namespace kest {
 namespace {
 
-std::u16string_view View(const VelString& s) {
-  return {s.GetString(), static_cast<size_t>(s.GetLength())};
-}
-
 // The published view of the loaded language, read without the lock. The tag (at most 5 ASCII
 // units) packs into one word, one byte per unit; a sequence count lets readers take tag, share and
 // generation as one consistent snapshot.
