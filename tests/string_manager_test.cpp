@@ -3,6 +3,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -333,6 +334,53 @@ TEST_F(ManagerCounters, EightThreadsThatEndLeaveExactCounters) {
   EXPECT_EQ(Bytes(), bytes);
   EXPECT_EQ(Blocks(), blocks);
   EXPECT_EQ(Live(), live);
+}
+
+// With the caches off a thread keeps a few short blocks it gave back. They must come back at their
+// exact size, count as given back, and reach the heap on request and when the thread ends.
+TEST_F(ManagerCounters, KeptShortBlocksAreExactAndCountedAsGivenBack) {
+  const int64_t bytes = Bytes();
+  const int32_t blocks = Blocks();
+  CVelStringData* five = manager_->Allocate(5, 2);
+  manager_->Free(five);
+  EXPECT_EQ(kest::GetKeptHeapBlocks(), 1);
+  EXPECT_EQ(Bytes(), bytes);
+  EXPECT_EQ(Blocks(), blocks);
+  CVelStringData* six = manager_->Allocate(6, 2);  // another size never gets the kept block
+  EXPECT_EQ(six->nAllocLength, 6);
+  CVelStringData* again = manager_->Allocate(5, 2);
+  EXPECT_EQ(again, five);
+  EXPECT_EQ(again->nAllocLength, 5);
+  EXPECT_EQ(again->nRefs, 1);
+  EXPECT_EQ(std::u16string_view(again->data()), u"");
+  EXPECT_EQ(Bytes(), bytes + (24 + 12) + (24 + 14));
+  manager_->Free(again);
+  manager_->Free(six);
+
+  std::vector<CVelStringData*> made;
+  for (int i = 0; i < 12; ++i) made.push_back(manager_->Allocate(63, 2));
+  made.push_back(manager_->Allocate(64, 2));  // too long to keep
+  for (CVelStringData* b : made) manager_->Free(b);
+  EXPECT_EQ(kest::GetKeptHeapBlocks(), 2 + 8);
+  EXPECT_EQ(Bytes(), bytes);
+  EXPECT_EQ(Blocks(), blocks);
+
+  std::thread([] { VelStringReleaseCachedMemory(true); }).join();
+  manager_->Free(manager_->Allocate(40, 2));  // honours the release, then keeps this one
+  EXPECT_EQ(kest::GetKeptHeapBlocks(), 1);
+  EXPECT_EQ(Bytes(), bytes);
+
+  // A thread that ends with kept blocks gives them to the heap; the counters stay exact.
+  int kept_at_end = 0;
+  std::thread([&] {
+    std::vector<CVelStringData*> mine;
+    for (int n = 0; n < 64; ++n) mine.push_back(manager_->Allocate(n, 2));
+    for (CVelStringData* b : mine) manager_->Free(b);
+    kept_at_end = kest::GetKeptHeapBlocks();
+  }).join();
+  EXPECT_EQ(kept_at_end, 64);
+  EXPECT_EQ(Bytes(), bytes);
+  EXPECT_EQ(Blocks(), blocks);
 }
 
 TEST_F(ManagerFill, FreshAndFreedBlocksCarryTheirFillBytes) {

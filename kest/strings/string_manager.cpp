@@ -137,6 +137,17 @@ inline T AtomicLoad(const T& target) {
 constexpr int kMagazineSize = 16;
 constexpr int kMagazineMove = 8;
 
+// With the caches off, blocks go to the heap and come back from it, but a thread keeps the last
+// few blocks it gave back of each short size (under kFrontChars characters) and takes them again
+// before asking the heap, as the heap's own per-thread front: a malloc/free round trip costs more
+// than all the rest of an allocation. Kept blocks count as given back (the counters speak of blocks
+// strings hold), are exact sizes so capacities stay what the heap path gives, and go to the heap
+// when their thread ends or VelStringReleaseCachedMemory(true) asks. At most about 46 KB a thread.
+constexpr int kFrontChars = 64;
+constexpr int kFrontDepth = 8;
+
+constexpr int64_t FrontBlockBytes(int chars) { return (chars + 1) * 2 + kHeaderBytes; }
+
 }  // namespace
 
 struct ThreadMagazines {
@@ -146,9 +157,13 @@ struct ThreadMagazines {
   std::atomic<int64_t> live{0};
   std::atomic<int64_t> heap_bytes{0};
   std::atomic<int64_t> heap_blocks{0};
-  uint32_t epoch = 0;            // release generation whose request this thread has honoured
+  uint32_t epoch = 0;  // release generation whose request this thread has honoured
   uint8_t count[kest::kStringCacheClassCount] = {};
   void* blocks[kest::kStringCacheClassCount][kMagazineSize];
+  // Blocks kept per size. The heap counters above still include them, so that keeping or taking
+  // one writes nothing else; readers subtract what is kept.
+  std::atomic<uint8_t> front_count[kFrontChars] = {};
+  void* front[kFrontChars][kFrontDepth];
   ThreadMagazines* prev = nullptr;
   ThreadMagazines* next = nullptr;
 };
@@ -187,6 +202,37 @@ inline void StampFreshBlock(CVelStringData* data, IAtlStringMgr* manager, uint32
 
 inline void AddLocal(std::atomic<int64_t>& counter, int64_t amount) {
   counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
+}
+
+inline uint8_t FrontCount(const ThreadMagazines* m, int chars) {
+  return m->front_count[chars].load(std::memory_order_relaxed);
+}
+
+inline void SetFrontCount(ThreadMagazines* m, int chars, int count) {
+  m->front_count[chars].store(static_cast<uint8_t>(count), std::memory_order_relaxed);
+}
+
+// Bytes and blocks the thread keeps in its front; they are part of its heap counters.
+void FrontHoldings(const ThreadMagazines* m, int64_t& bytes, int64_t& blocks) {
+  for (int chars = 0; chars < kFrontChars; ++chars) {
+    const int count = FrontCount(m, chars);
+    bytes += count * FrontBlockBytes(chars);
+    blocks += count;
+  }
+}
+
+// Gives the thread's front blocks to the heap.
+void FlushFront(ThreadMagazines* m, platform::HeapHandle heap) noexcept {
+  for (int chars = 0; chars < kFrontChars; ++chars) {
+    for (int count = FrontCount(m, chars); count != 0; --count) {
+      SetFrontCount(m, chars, count - 1);
+      AddLocal(m->heap_bytes, -FrontBlockBytes(chars));
+      AddLocal(m->heap_blocks, -1);
+      if (!platform::HeapRelease(heap, m->front[chars][count - 1])) {
+        if (void (*handler)() = ReadHostSwitch(gpHandleHeapFreeException)) handler();
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -234,19 +280,25 @@ CVelStringMgr::~CVelStringMgr() {
 int64_t CVelStringMgr::byte_total() const noexcept {
   kest::detail::CacheGuard guard(kest::detail::RegistryLock());
   int64_t bytes = AtomicLoad(byte_total_);
+  int64_t kept_bytes = 0;
+  int64_t kept_blocks = 0;
   for (auto* m = kest::detail::g_threads; m != nullptr; m = m->next) {
     bytes += m->heap_bytes.load(std::memory_order_relaxed);
+    kest::detail::FrontHoldings(m, kept_bytes, kept_blocks);
   }
-  return bytes;
+  return bytes - kept_bytes;
 }
 
 int32_t CVelStringMgr::heap_block_count() const noexcept {
   kest::detail::CacheGuard guard(kest::detail::RegistryLock());
   int64_t blocks = AtomicLoad(heap_block_count_);
+  int64_t kept_bytes = 0;
+  int64_t kept_blocks = 0;
   for (auto* m = kest::detail::g_threads; m != nullptr; m = m->next) {
     blocks += m->heap_blocks.load(std::memory_order_relaxed);
+    kest::detail::FrontHoldings(m, kept_bytes, kept_blocks);
   }
-  return static_cast<int32_t>(blocks);
+  return static_cast<int32_t>(blocks - kept_blocks);
 }
 
 int32_t CVelStringMgr::live_string_count() const noexcept {
@@ -290,6 +342,7 @@ void CVelStringMgr::OnThreadExit(void* value) {
   for (int cls = 0; cls < kest::kStringCacheClassCount; ++cls) {
     manager->SpillMagazine(m, cls, 0, false);
   }
+  kest::detail::FlushFront(m, manager->heap_);
   {
     kest::detail::CacheGuard guard(kest::detail::RegistryLock());
     AtomicAdd<int32_t>(manager->live_string_count_,
@@ -324,10 +377,15 @@ void CVelStringMgr::SpillMagazine(kest::detail::ThreadMagazines* m, int cls, int
 }
 
 void CVelStringMgr::SyncWithRelease(kest::detail::ThreadMagazines* m) noexcept {
-  const uint32_t epoch = kest::detail::g_release_epoch.load(std::memory_order_relaxed);
-  if (m->epoch == epoch) return;
-  m->epoch = epoch;
+  if (m->epoch != kest::detail::g_release_epoch.load(std::memory_order_relaxed)) {
+    HonourRelease(m);
+  }
+}
+
+void CVelStringMgr::HonourRelease(kest::detail::ThreadMagazines* m) noexcept {
+  m->epoch = kest::detail::g_release_epoch.load(std::memory_order_relaxed);
   for (int cls = 0; cls < kest::kStringCacheClassCount; ++cls) SpillMagazine(m, cls, 0, true);
+  kest::detail::FlushFront(m, heap_);
 }
 
 CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
@@ -351,24 +409,48 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
       }
     }
   } else if (g_cache_limit.load(std::memory_order_relaxed) == 0 &&
-             kest::detail::ReadHostSwitch(gStringRoundSize) <= 1 && nChars <= kest::kMaxStringChars) {
+             kest::detail::ReadHostSwitch(gStringRoundSize) <= 1 &&
+             nChars <= kest::kMaxStringChars) {
+    // Caches off: a short block this thread gave back, else the heap.
+    void* value = kest::platform::GetLibraryThreadValue();
+    if (nChars < kest::detail::kFrontChars && value != nullptr &&
+        value != kest::detail::kThreadEnded) {
+      auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
+      const int kept = kest::detail::FrontCount(m, nChars);
+      if (kept != 0 && m->epoch == kest::detail::g_release_epoch.load(std::memory_order_relaxed)) {
+        kest::detail::SetFrontCount(m, nChars, kept - 1);
+        auto* data = static_cast<CVelStringData*>(m->front[nChars][kept - 1]);
+        kest::detail::StampFreshBlock(data, this,
+                                      static_cast<uint32_t>(kest::detail::FrontBlockBytes(nChars)));
+        kest::detail::AddLocal(m->live, 1);
+        return data;
+      }
+    }
     return AllocateUncached(nChars);
   }
   return AllocateSlow(nChars);
 }
 
-// The fast path with the caches off (the default): straight to the heap, counted on this thread;
-// AllocateSlow gives the same block by its longer way. Kept out of Allocate so that the cached
-// path stays as tight as it was.
+// The path with the caches off (the default) when Allocate found nothing kept for this size:
+// straight to the heap, counted on this thread; AllocateSlow gives the same block by its longer
+// way.
 CVelStringData* CVelStringMgr::AllocateUncached(int nChars) noexcept {
   void* value = kest::platform::GetLibraryThreadValue();
   if (value == nullptr || value == kest::detail::kThreadEnded) return AllocateSlow(nChars);
   auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
   const uint32_t size = static_cast<uint32_t>(nChars + 1) * 2 + kHeaderBytes;
-  auto* data = static_cast<CVelStringData*>(kest::platform::HeapAllocate(heap_, size));
-  if (data == nullptr) return nullptr;
-  kest::detail::AddLocal(m->heap_bytes, static_cast<int64_t>(size));
-  kest::detail::AddLocal(m->heap_blocks, 1);
+  SyncWithRelease(m);
+  CVelStringData* data;
+  const int kept = nChars < kest::detail::kFrontChars ? kest::detail::FrontCount(m, nChars) : 0;
+  if (kept != 0) {
+    kest::detail::SetFrontCount(m, nChars, kept - 1);
+    data = static_cast<CVelStringData*>(m->front[nChars][kept - 1]);
+  } else {
+    data = static_cast<CVelStringData*>(kest::platform::HeapAllocate(heap_, size));
+    if (data == nullptr) return nullptr;
+    kest::detail::AddLocal(m->heap_bytes, static_cast<int64_t>(size));
+    kest::detail::AddLocal(m->heap_blocks, 1);
+  }
   kest::detail::AddLocal(m->live, 1);
   kest::detail::StampFreshBlock(data, this, size);
   return data;
@@ -463,6 +545,16 @@ void CVelStringMgr::Free(CVelStringData* pData) noexcept {
         g_cache_limit.load(std::memory_order_relaxed) == 0) {
       auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
       kest::detail::AddLocal(m->live, -1);
+      SyncWithRelease(m);
+      const int chars = pData->nAllocLength;
+      if (chars < kest::detail::kFrontChars) {
+        const int kept = kest::detail::FrontCount(m, chars);
+        if (kept < kest::detail::kFrontDepth) {
+          m->front[chars][kept] = pData;
+          kest::detail::SetFrontCount(m, chars, kept + 1);
+          return;
+        }
+      }
       ReturnToHeap(pData, size, m);
       return;
     }
@@ -543,6 +635,7 @@ void CVelStringMgr::ReleaseCachedBlocks(bool all) noexcept {
   if (value != nullptr && value != kest::detail::kThreadEnded) {
     auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
     for (int cls = 0; cls < kest::kStringCacheClassCount; ++cls) SpillMagazine(m, cls, 0, false);
+    kest::detail::FlushFront(m, heap_);
     if (all) m->epoch = kest::detail::g_release_epoch.fetch_add(1, std::memory_order_relaxed) + 1;
   } else if (all) {
     kest::detail::g_release_epoch.fetch_add(1, std::memory_order_relaxed);
@@ -612,6 +705,15 @@ bool GetStringCacheClassInfo(int index, StringCacheClassInfo& info) noexcept {
   detail::CacheGuard guard(cache);
   info = {cache.block_size, cache.limit, cache.count, mine};
   return true;
+}
+
+int GetKeptHeapBlocks() noexcept {
+  void* value = platform::GetLibraryThreadValue();
+  if (value == nullptr || value == detail::kThreadEnded) return 0;
+  int64_t bytes = 0;
+  int64_t blocks = 0;
+  detail::FrontHoldings(static_cast<detail::ThreadMagazines*>(value), bytes, blocks);
+  return static_cast<int>(blocks);
 }
 
 }  // namespace kest

@@ -104,7 +104,10 @@ class KEST_API CVelStringMgr final : public IAtlStringMgr {
   // Moves the oldest blocks of one magazine class to its stack (the heap once the stack is full,
   // or always when `to_heap`), keeping the newest `keep`.
   void SpillMagazine(kest::detail::ThreadMagazines* m, int cls, int keep, bool to_heap) noexcept;
-  void SyncWithRelease(kest::detail::ThreadMagazines* m) noexcept;
+  // Gives this thread's kept blocks to the heap when VelStringReleaseCachedMemory(true) asked
+  // since its last call; the check is inline, the work is not.
+  inline void SyncWithRelease(kest::detail::ThreadMagazines* m) noexcept;
+  void HonourRelease(kest::detail::ThreadMagazines* m) noexcept;
   // The general paths; Allocate and Free handle a magazine hit themselves and call these otherwise.
   CVelStringData* AllocateSlow(int nChars) noexcept;
   CVelStringData* AllocateUncached(int nChars) noexcept;
@@ -161,7 +164,7 @@ KEST_API IAtlStringMgr* GetVelStringManager() noexcept;
 // 8 blocks at a time with its stack and is given back when its thread ends. Any thread.
 KEST_API void VelStringEnableCaching() noexcept;
 // Turns the size caches off; blocks already cached stay until VelStringReleaseCachedMemory. Any
-// thread.
+// thread. With the caches off each thread still keeps a few short blocks (GetKeptHeapBlocks).
 KEST_API void VelStringDisableCaching() noexcept;
 // Whether the caches are on.
 KEST_API bool VelStringIsCaching() noexcept;
@@ -192,5 +195,10 @@ struct StringCacheClassInfo {
 inline constexpr int kStringCacheClassCount = 11;
 // Fills `info` for class `index` (0..10); false for any other index. Takes that class's lock.
 KEST_API bool GetStringCacheClassInfo(int index, StringCacheClassInfo& info) noexcept;
+
+// Blocks of under 64 characters that the calling thread gave back with the caches off and keeps,
+// up to 8 of each size, to take again before asking the heap. The counters count them as given
+// back; they reach the heap when the thread ends or VelStringReleaseCachedMemory(true) asks.
+KEST_API int GetKeptHeapBlocks() noexcept;
 
 }  // namespace kest

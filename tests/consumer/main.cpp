@@ -123,7 +123,7 @@ int main() {
   kest::StringCacheClassInfo info{};
   Check(kest::GetStringCacheClassInfo(0, info), "cache info");
   Linked(&VelStringEnableCaching, &VelStringDisableCaching, &VelStringIsCaching,
-         &VelStringReleaseCachedMemory, &GetVelStringManager);
+         &VelStringReleaseCachedMemory, &GetVelStringManager, &kest::GetKeptHeapBlocks);
 
   // kest/diag and kest/format
   GetAndSetIsDevMachine(false);
