@@ -21,8 +21,11 @@ inline int64_t FastTimerStart() noexcept {
 
 inline uint32_t FastDeltaMs(int64_t start, int64_t end) noexcept {
   if (start > 0 && end > 0 && g_ticks_per_ms.load(std::memory_order_relaxed) == 10000) {
+    // Most lock waits and holds are under a millisecond: no multiplication for those.
+    const int64_t ticks = end - start;
+    if (static_cast<uint64_t>(ticks) < 10000) return 0;
     // A constant divisor: a multiplication, not a 64-bit division.
-    const uint32_t elapsed = static_cast<uint32_t>((end - start) / 10000);
+    const uint32_t elapsed = static_cast<uint32_t>(ticks / 10000);
     return static_cast<int32_t>(elapsed) < 0 ? 1u : elapsed;
   }
   return TimerDeltaMS(start, end, 1);
