@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kest/base/thread_annotations.h"
 #include "kest/platform/lock.h"
 #include "kest/platform/text.h"
+#include "kest/platform/tls.h"
 
 namespace {
 
@@ -30,9 +33,7 @@ void ReentrantLockExcludesOthers() KEST_NO_THREAD_SAFETY_ANALYSIS {
   EXPECT_TRUE(other_got_it);
 }
 
-TEST(PlatformLock, IsReentrantAndExcludesOtherThreads) {
-  ReentrantLockExcludesOthers();
-}
+TEST(PlatformLock, IsReentrantAndExcludesOtherThreads) { ReentrantLockExcludesOthers(); }
 
 // Takes the same lock again while holding it, which is allowed (the lock is re-entrant) but
 // which clang's analysis, without re-entrant capabilities, reports as double locking.
@@ -54,9 +55,7 @@ void ReentrantCountsUnderContention() KEST_NO_THREAD_SAFETY_ANALYSIS {
   EXPECT_EQ(counter, 400000);
 }
 
-TEST(PlatformLock, CountsStayExactUnderContention) {
-  ReentrantCountsUnderContention();
-}
+TEST(PlatformLock, CountsStayExactUnderContention) { ReentrantCountsUnderContention(); }
 
 std::u16string Widen(const std::string& narrow) {
   const int n =
@@ -64,6 +63,37 @@ std::u16string Widen(const std::string& narrow) {
   std::u16string out(static_cast<size_t>(n), u'\0');
   kest::platform::NarrowToUtf16(narrow.data(), static_cast<int>(narrow.size()), out.data(), n);
   return out;
+}
+
+// More slots than the POSIX backend keeps inline, so both of its kinds are exercised. A slot handed
+// out again must read null on the thread that stored into its previous incarnation.
+TEST(PlatformSlots, ValuesArePerThreadAndNewSlotsStartNull) {
+  using namespace kest::platform;
+  std::vector<uint32_t> slots;
+  for (int i = 0; i < 12; ++i) slots.push_back(AllocateThreadSlot());
+  EXPECT_EQ(std::set<uint32_t>(slots.begin(), slots.end()).size(), slots.size());
+  int marks[12];
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_NE(slots[i], 0u);
+    EXPECT_EQ(ThreadSlotValue(slots[i]), nullptr);
+    SetThreadSlotValue(slots[i], &marks[i]);
+  }
+  std::thread([&] {
+    for (int i = 0; i < 12; ++i) {
+      EXPECT_EQ(ThreadSlotValue(slots[i]), nullptr) << i;
+      SetThreadSlotValue(slots[i], &marks[11 - i]);
+      EXPECT_EQ(ThreadSlotValue(slots[i]), &marks[11 - i]);
+    }
+  }).join();
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(ThreadSlotValue(slots[i]), &marks[i]) << i;
+
+  for (uint32_t slot : slots) FreeThreadSlot(slot);
+  for (uint32_t& slot : slots) {
+    slot = AllocateThreadSlot();
+    EXPECT_EQ(ThreadSlotValue(slot), nullptr);
+  }
+  for (uint32_t slot : slots) FreeThreadSlot(slot);
+  EXPECT_EQ(ThreadSlotValue(0), nullptr);
 }
 
 TEST(PlatformText, AsciiWidensAndShortBuffersAreNeverOverrun) {

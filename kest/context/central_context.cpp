@@ -4,6 +4,7 @@
 
 #include "kest/base/host_switch.h"
 #include "kest/platform/clock.h"
+#include "kest/platform/fast_thread.h"
 #include "kest/platform/tls.h"
 #include "kest/util/timer.h"
 #include "kest/util/timer_fast.h"
@@ -187,8 +188,7 @@ void CentralContext::EndLockWait(eLockType type) noexcept {
   if (m_nLocksHeld == 0) return;  // no open slot: nothing to end
   LockSlot& slot = m_LockSlots[m_nLocksHeld - 1];
   // One reading ends the wait and starts the hold.
-  const int64_t now =
-      slot.timer < 0 ? NowLike(slot.timer) : kest::detail::FastTimerStart();
+  const int64_t now = slot.timer < 0 ? NowLike(slot.timer) : kest::detail::FastTimerStart();
   WaitTotal(*this, type) += kest::detail::FastDeltaMs(slot.timer, now);
   slot.timer = now;
 }
@@ -205,7 +205,8 @@ void CentralContext::ReleaseLock(eLockType type) noexcept {
 }
 
 CentralContext* CentralContext::Current() noexcept {
-  return static_cast<CentralContext*>(kest::platform::ThreadSlotValue(kest::detail::ReadHostSwitch(gCentralCtxTLSIndex)));
+  return static_cast<CentralContext*>(kest::platform::detail::FastThreadSlotValue(
+      kest::detail::ReadHostSwitch(gCentralCtxTLSIndex)));
 }
 
 bool CONTEXT_IN_SQLCMD() noexcept {

@@ -9,7 +9,9 @@
 #include "kest/platform/thread.h"
 #include "kest/platform/tls.h"
 #else
-#include <pthread.h>
+#include <atomic>
+
+#include "kest/platform/tls.h"
 #endif
 
 #if !defined(_WIN32)
@@ -31,9 +33,26 @@ inline uint32_t FastCurrentThreadId() noexcept { return CurrentThreadId(); }
 
 #else
 
-// POSIX slots are pthread keys, index - 1 (see tls_posix.cpp).
+// The library's own slots, 1..kFastThreadSlots (see tls_posix.cpp): a value counts while it was
+// stored under its slot's current generation, which is odd while the slot is allocated.
+inline constexpr uint32_t kFastThreadSlots = 8;
+struct FastThreadSlot {
+  void* value;
+  uint32_t generation;
+};
+extern constinit thread_local FastThreadSlot t_fast_slots[kFastThreadSlots]
+    __attribute__((tls_model("initial-exec")));
+extern std::atomic<uint32_t> g_fast_slot_generation[kFastThreadSlots];
+
+// Later slots are pthread keys, read through ThreadSlotValue.
 inline void* FastThreadSlotValue(uint32_t index) noexcept {
-  return index == 0 ? nullptr : pthread_getspecific(static_cast<pthread_key_t>(index - 1));
+  if (index - 1 < kFastThreadSlots) {
+    const FastThreadSlot& slot = t_fast_slots[index - 1];
+    return slot.generation == g_fast_slot_generation[index - 1].load(std::memory_order_relaxed)
+               ? slot.value
+               : nullptr;
+  }
+  return index == 0 ? nullptr : ThreadSlotValue(index);
 }
 
 // The calling thread's id, cached by thread_posix.cpp on first use; 0 until then.

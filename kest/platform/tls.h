@@ -3,7 +3,8 @@
 // The host allocates the request-context slot and stores its index in gCentralCtxTLSIndex, on
 // every platform. On Windows these are the system's own functions; on POSIX the library exports
 // functions of the same names and behaviour, so host code is the same on both. A slot index is
-// never 0 on POSIX, so 0 can always mean "no slot".
+// never 0 on POSIX, so 0 can always mean "no slot". POSIX has at least eight slots besides the
+// system's pthread keys.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +27,8 @@ KEST_API int TlsFree(uint32_t index) noexcept;
 
 namespace kest::platform {
 
-// The calling thread's value in slot `index`, or null when index is 0. What every context lookup
-// of the library costs: one call into the system's slot table.
+// The calling thread's value in slot `index`, or null when index is 0. The library's own lookups
+// read the first eight POSIX slots inline instead.
 KEST_API void* ThreadSlotValue(uint32_t index) noexcept;
 
 // Stores `value` in slot `index` for the calling thread; nothing when index is 0.
