@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "kest/base/host_switch.h"
+#include "kest/context/lock_accounting.h"
 #include "kest/platform/clock.h"
 #include "kest/platform/fast_thread.h"
 #include "kest/platform/tls.h"
@@ -45,16 +46,7 @@ static_assert(offsetof(CentralContext, m_LockSlots) == 168);
 
 uint32_t gCentralCtxTLSIndex = 0;
 
-namespace {
-
-// The current time in the encoding of `start`, so that one reading can end a measurement begun
-// with `start` and begin the next one.
-inline int64_t NowLike(int64_t start) {
-  if (start < 0) return static_cast<int64_t>(kest::platform::TickCount()) | INT64_MIN;
-  return TimerStart();
-}
-
-}  // namespace
+using kest::detail::NowLike;
 
 CentralContext::CentralContext()
     : m_eRequestType(eNotTracked),
@@ -151,57 +143,16 @@ void CentralContext::HTTPReadFinished() noexcept {
   m_tRequestStart = now;
 }
 
-namespace {
-
-int64_t& WaitTotal(CentralContext& c, eLockType type) {
-  switch (type) {
-    case eLockHandle:
-      return c.m_nHLockWaitMS;
-    case eLockSRW:
-      return c.m_nSRWWaitMS;
-    default:
-      return c.m_nCritSecWaitMS;
-  }
-}
-
-int64_t& HoldTotal(CentralContext& c, eLockType type) {
-  switch (type) {
-    case eLockHandle:
-      return c.m_nHLockHoldMS;
-    case eLockSRW:
-      return c.m_nSRWHoldMS;
-    default:
-      return c.m_nCritSecHoldMS;
-  }
-}
-
-}  // namespace
-
 void CentralContext::StartLockWait(eLockType type) noexcept {
-  const int i = m_nLocksHeld;
-  m_LockSlots[i] = {type, kest::detail::FastTimerStart()};
-  ++m_nLocksTaken;
-  if (i + 1 < kLockSlots) m_nLocksHeld = static_cast<uint8_t>(i + 1);
+  kest::detail::StartLockWait(*this, type);
 }
 
 void CentralContext::EndLockWait(eLockType type) noexcept {
-  if (m_nLocksHeld == 0) return;  // no open slot: nothing to end
-  LockSlot& slot = m_LockSlots[m_nLocksHeld - 1];
-  // One reading ends the wait and starts the hold.
-  const int64_t now = slot.timer < 0 ? NowLike(slot.timer) : kest::detail::FastTimerStart();
-  WaitTotal(*this, type) += kest::detail::FastDeltaMs(slot.timer, now);
-  slot.timer = now;
+  kest::detail::EndLockWait(*this, type);
 }
 
 void CentralContext::ReleaseLock(eLockType type) noexcept {
-  if (m_nLocksHeld > 0) --m_nLocksHeld;
-  LockSlot& slot = m_LockSlots[m_nLocksHeld];
-  // TimerEnd(slot.timer, 1), inline.
-  const int64_t held = slot.timer > 0 ? kest::detail::FastDeltaMs(
-                                            slot.timer, kest::platform::detail::FastReadCounter())
-                                      : TimerEnd(slot.timer, 1);
-  slot = {static_cast<eLockType>(0), 0};
-  HoldTotal(*this, type) += held;
+  kest::detail::ReleaseLock(*this, type);
 }
 
 CentralContext* CentralContext::Current() noexcept {

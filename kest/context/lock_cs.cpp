@@ -7,6 +7,7 @@
 
 #include "kest/base/host_switch.h"
 #include "kest/context/central_context.h"
+#include "kest/context/lock_accounting.h"
 #include "kest/platform/clock.h"
 #include "kest/platform/fast_thread.h"
 #include "kest/platform/thread.h"
@@ -115,10 +116,10 @@ void CAcquireCS::Lock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
   if (m_pCS == nullptr) return;
   // The context cannot change while this thread waits, so one lookup serves both calls.
   CentralContext* context = CurrentContext();
-  if (context != nullptr) context->StartLockWait(eLockCritSec);
+  if (context != nullptr) kest::detail::StartLockWait(*context, eLockCritSec);
   m_pCS->Acquire();
   ++m_nCount;
-  if (context != nullptr) context->EndLockWait(eLockCritSec);
+  if (context != nullptr) kest::detail::EndLockWait(*context, eLockCritSec);
   if (m_nCount == 1) {
     // Relaxed atomics: OwnerThread may be read from any thread while the holder writes.
     std::atomic_ref<uint32_t>(m_pLock->m_dwOwnerThread)
@@ -136,20 +137,16 @@ void CAcquireCS::Unlock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
     owner.store(0, std::memory_order_relaxed);
   }
   m_pCS->Release();
-  if (CentralContext* context = CurrentContext()) context->ReleaseLock(eLockCritSec);
+  if (CentralContext* context = CurrentContext()) kest::detail::ReleaseLock(*context, eLockCritSec);
 }
 
-CLockLogException::CLockLogException() noexcept {
-  VolatileAdd(gInAssert, 1);
-}
+CLockLogException::CLockLogException() noexcept { VolatileAdd(gInAssert, 1); }
 
 CLockLogException::CLockLogException(const CLockLogException&) noexcept {
   VolatileAdd(gInAssert, 1);
 }
 
-CLockLogException::~CLockLogException() {
-  VolatileAdd(gInAssert, -1);
-}
+CLockLogException::~CLockLogException() { VolatileAdd(gInAssert, -1); }
 
 namespace {
 
