@@ -336,9 +336,9 @@ TEST_F(ManagerCounters, EightThreadsThatEndLeaveExactCounters) {
   EXPECT_EQ(Live(), live);
 }
 
-// With the caches off a thread keeps a few short blocks it gave back. They must come back at their
+// With the caches off a thread keeps a few blocks it gave back. They must come back at their
 // exact size, count as given back, and reach the heap on request and when the thread ends.
-TEST_F(ManagerCounters, KeptShortBlocksAreExactAndCountedAsGivenBack) {
+TEST_F(ManagerCounters, KeptBlocksAreExactAndCountedAsGivenBack) {
   const int64_t bytes = Bytes();
   const int32_t blocks = Blocks();
   CVelStringData* five = manager_->Allocate(5, 2);
@@ -357,11 +357,26 @@ TEST_F(ManagerCounters, KeptShortBlocksAreExactAndCountedAsGivenBack) {
   manager_->Free(again);
   manager_->Free(six);
 
+  // Eight of a short size; one of a longer capacity per bin of 16; nothing from 1024 on.
   std::vector<CVelStringData*> made;
   for (int i = 0; i < 12; ++i) made.push_back(manager_->Allocate(63, 2));
-  made.push_back(manager_->Allocate(64, 2));  // too long to keep
+  CVelStringData* sixty_four = manager_->Allocate(64, 2);
+  made.push_back(sixty_four);
+  made.push_back(manager_->Allocate(70, 2));  // same bin as 64, which is taken
+  made.push_back(manager_->Allocate(1023, 2));
+  made.push_back(manager_->Allocate(1024, 2));
   for (CVelStringData* b : made) manager_->Free(b);
-  EXPECT_EQ(kest::GetKeptHeapBlocks(), 2 + 8);
+  EXPECT_EQ(kest::GetKeptHeapBlocks(), 2 + 8 + 1 + 1);
+  EXPECT_EQ(Bytes(), bytes);
+  EXPECT_EQ(Blocks(), blocks);
+  CVelStringData* seventy = manager_->Allocate(70, 2);
+  EXPECT_EQ(seventy->nAllocLength, 70);
+  EXPECT_EQ(manager_->Allocate(64, 2), sixty_four);
+  EXPECT_EQ(kest::GetKeptHeapBlocks(), 2 + 8 + 1);
+  EXPECT_EQ(Bytes(), bytes + (24 + 130) + (24 + 142));
+  manager_->Free(seventy);
+  manager_->Free(sixty_four);
+  EXPECT_EQ(kest::GetKeptHeapBlocks(), 2 + 8 + 1 + 1);
   EXPECT_EQ(Bytes(), bytes);
   EXPECT_EQ(Blocks(), blocks);
 
@@ -434,7 +449,7 @@ int g_free_failures = 0;
 TEST_F(ManagerFailures, RefusedHeapFreeCallsTheHandler) {
   g_free_failures = 0;
   gpHandleHeapFreeException = [] { ++g_free_failures; };
-  CVelStringData* block = manager_->Allocate(100, 2);
+  CVelStringData* block = manager_->Allocate(2000, 2);  // too long for the thread to keep
   const int32_t live = Live();
   kest::platform::RefuseHeapReleaseForTesting(true);
   manager_->Free(block);
@@ -442,6 +457,17 @@ TEST_F(ManagerFailures, RefusedHeapFreeCallsTheHandler) {
   EXPECT_EQ(g_free_failures, 1);
   EXPECT_EQ(Live(), live - 1);
   kest::platform::HeapRelease(manager_->heap(), block);  // the block the heap refused
+
+  // A block the thread kept meets the heap when the keeping ends.
+  CVelStringData* kept = manager_->Allocate(100, 2);
+  manager_->Free(kept);
+  EXPECT_EQ(g_free_failures, 1);
+  kest::platform::RefuseHeapReleaseForTesting(true);
+  VelStringReleaseCachedMemory(true);
+  kest::platform::RefuseHeapReleaseForTesting(false);
+  EXPECT_EQ(g_free_failures, 2);
+  EXPECT_EQ(kest::GetKeptHeapBlocks(), 0);
+  kest::platform::HeapRelease(manager_->heap(), kept);
 }
 
 }  // namespace

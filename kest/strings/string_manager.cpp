@@ -137,16 +137,26 @@ inline T AtomicLoad(const T& target) {
 constexpr int kMagazineSize = 16;
 constexpr int kMagazineMove = 8;
 
-// With the caches off, blocks go to the heap and come back from it, but a thread keeps the last
-// few blocks it gave back of each short size (under kFrontChars characters) and takes them again
-// before asking the heap, as the heap's own per-thread front: a malloc/free round trip costs more
-// than all the rest of an allocation. Kept blocks count as given back (the counters speak of blocks
-// strings hold), are exact sizes so capacities stay what the heap path gives, and go to the heap
-// when their thread ends or VelStringReleaseCachedMemory(true) asks. At most about 46 KB a thread.
-constexpr int kFrontChars = 64;
-constexpr int kFrontDepth = 8;
+// With the caches off, blocks go to the heap and come back from it, but a thread keeps a few
+// blocks it gave back and takes them again before asking the heap, as the heap's own per-thread
+// front: a malloc/free round trip costs more than all the rest of an allocation. A block is kept
+// in the bin of its capacity and taken only by a request for exactly that capacity, so capacities
+// stay what the heap path gives. Capacities under 64 characters have a bin each, of up to 8 blocks;
+// 64 to 1023 characters share a bin per 16, of one block (one capacity at a time), which serves the
+// usual make-drop-make of one size and bounds what a thread keeps to about 110 KB. Kept blocks
+// count as given back (the counters speak of blocks strings hold) and go to the heap when their
+// thread ends or VelStringReleaseCachedMemory(true) asks.
+constexpr int kFrontExactChars = 64;
+constexpr int kFrontChars = 1024;
+constexpr int kFrontBins = kFrontExactChars + (kFrontChars - kFrontExactChars) / 16;
+constexpr int kFrontSmallDepth = 8;
 
+constexpr int FrontBin(int chars) {
+  return chars < kFrontExactChars ? chars : kFrontExactChars + (chars - kFrontExactChars) / 16;
+}
+constexpr int FrontDepth(int bin) { return bin < kFrontExactChars ? kFrontSmallDepth : 1; }
 constexpr int64_t FrontBlockBytes(int chars) { return (chars + 1) * 2 + kHeaderBytes; }
+static_assert(FrontBin(kFrontChars - 1) == kFrontBins - 1);
 
 }  // namespace
 
@@ -160,10 +170,11 @@ struct ThreadMagazines {
   uint32_t epoch = 0;  // release generation whose request this thread has honoured
   uint8_t count[kest::kStringCacheClassCount] = {};
   void* blocks[kest::kStringCacheClassCount][kMagazineSize];
-  // Blocks kept per size. The heap counters above still include them, so that keeping or taking
-  // one writes nothing else; readers subtract what is kept.
-  std::atomic<uint8_t> front_count[kFrontChars] = {};
-  void* front[kFrontChars][kFrontDepth];
+  // Blocks kept per bin, and the capacity of the blocks in each bin. The heap counters above still
+  // include them, so that keeping or taking one writes nothing else; readers subtract what is kept.
+  std::atomic<uint8_t> front_count[kFrontBins] = {};
+  std::atomic<uint16_t> front_chars[kFrontBins] = {};
+  void* front[kFrontBins][kFrontSmallDepth];
   ThreadMagazines* prev = nullptr;
   ThreadMagazines* next = nullptr;
 };
@@ -204,31 +215,57 @@ inline void AddLocal(std::atomic<int64_t>& counter, int64_t amount) {
   counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
 }
 
-inline uint8_t FrontCount(const ThreadMagazines* m, int chars) {
-  return m->front_count[chars].load(std::memory_order_relaxed);
+inline int FrontCount(const ThreadMagazines* m, int bin) {
+  return m->front_count[bin].load(std::memory_order_relaxed);
 }
 
-inline void SetFrontCount(ThreadMagazines* m, int chars, int count) {
-  m->front_count[chars].store(static_cast<uint8_t>(count), std::memory_order_relaxed);
+// The capacity of the blocks in `bin`: the bin itself for the exact bins, recorded for the others.
+inline int FrontChars(const ThreadMagazines* m, int bin) {
+  return bin < kFrontExactChars ? bin : m->front_chars[bin].load(std::memory_order_relaxed);
+}
+
+// A kept block of exactly `chars` capacity (chars < kFrontChars), or null.
+inline CVelStringData* TakeKept(ThreadMagazines* m, int chars) {
+  const int bin = FrontBin(chars);
+  const int count = FrontCount(m, bin);
+  if (count == 0 || FrontChars(m, bin) != chars) return nullptr;
+  m->front_count[bin].store(static_cast<uint8_t>(count - 1), std::memory_order_relaxed);
+  return static_cast<CVelStringData*>(m->front[bin][count - 1]);
+}
+
+// Keeps `block` of `chars` capacity (chars < kFrontChars) if its bin has room for it.
+inline bool Keep(ThreadMagazines* m, void* block, int chars) {
+  const int bin = FrontBin(chars);
+  const int count = FrontCount(m, bin);
+  // A bin of the longer capacities holds one block, so no bin ever mixes capacities.
+  if (count == FrontDepth(bin)) return false;
+  m->front[bin][count] = block;
+  if (bin >= kFrontExactChars) {
+    m->front_chars[bin].store(static_cast<uint16_t>(chars), std::memory_order_relaxed);
+  }
+  m->front_count[bin].store(static_cast<uint8_t>(count + 1), std::memory_order_relaxed);
+  return true;
 }
 
 // Bytes and blocks the thread keeps in its front; they are part of its heap counters.
 void FrontHoldings(const ThreadMagazines* m, int64_t& bytes, int64_t& blocks) {
-  for (int chars = 0; chars < kFrontChars; ++chars) {
-    const int count = FrontCount(m, chars);
-    bytes += count * FrontBlockBytes(chars);
+  for (int bin = 0; bin < kFrontBins; ++bin) {
+    const int count = FrontCount(m, bin);
+    if (count == 0) continue;
+    bytes += count * FrontBlockBytes(FrontChars(m, bin));
     blocks += count;
   }
 }
 
 // Gives the thread's front blocks to the heap.
 void FlushFront(ThreadMagazines* m, platform::HeapHandle heap) noexcept {
-  for (int chars = 0; chars < kFrontChars; ++chars) {
-    for (int count = FrontCount(m, chars); count != 0; --count) {
-      SetFrontCount(m, chars, count - 1);
-      AddLocal(m->heap_bytes, -FrontBlockBytes(chars));
+  for (int bin = 0; bin < kFrontBins; ++bin) {
+    const int64_t size = FrontBlockBytes(FrontChars(m, bin));
+    for (int count = FrontCount(m, bin); count != 0; --count) {
+      m->front_count[bin].store(static_cast<uint8_t>(count - 1), std::memory_order_relaxed);
+      AddLocal(m->heap_bytes, -size);
       AddLocal(m->heap_blocks, -1);
-      if (!platform::HeapRelease(heap, m->front[chars][count - 1])) {
+      if (!platform::HeapRelease(heap, m->front[bin][count - 1])) {
         if (void (*handler)() = ReadHostSwitch(gpHandleHeapFreeException)) handler();
       }
     }
@@ -411,19 +448,18 @@ CVelStringData* CVelStringMgr::Allocate(int nChars, int nCharSize) noexcept {
   } else if (g_cache_limit.load(std::memory_order_relaxed) == 0 &&
              kest::detail::ReadHostSwitch(gStringRoundSize) <= 1 &&
              nChars <= kest::kMaxStringChars) {
-    // Caches off: a short block this thread gave back, else the heap.
+    // Caches off: a block of this size that this thread gave back, else the heap.
     void* value = kest::platform::GetLibraryThreadValue();
     if (nChars < kest::detail::kFrontChars && value != nullptr &&
         value != kest::detail::kThreadEnded) {
       auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
-      const int kept = kest::detail::FrontCount(m, nChars);
-      if (kept != 0 && m->epoch == kest::detail::g_release_epoch.load(std::memory_order_relaxed)) {
-        kest::detail::SetFrontCount(m, nChars, kept - 1);
-        auto* data = static_cast<CVelStringData*>(m->front[nChars][kept - 1]);
-        kest::detail::StampFreshBlock(data, this,
-                                      static_cast<uint32_t>(kest::detail::FrontBlockBytes(nChars)));
-        kest::detail::AddLocal(m->live, 1);
-        return data;
+      if (m->epoch == kest::detail::g_release_epoch.load(std::memory_order_relaxed)) {
+        if (CVelStringData* data = kest::detail::TakeKept(m, nChars)) {
+          kest::detail::StampFreshBlock(
+              data, this, static_cast<uint32_t>(kest::detail::FrontBlockBytes(nChars)));
+          kest::detail::AddLocal(m->live, 1);
+          return data;
+        }
       }
     }
     return AllocateUncached(nChars);
@@ -440,12 +476,9 @@ CVelStringData* CVelStringMgr::AllocateUncached(int nChars) noexcept {
   auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
   const uint32_t size = static_cast<uint32_t>(nChars + 1) * 2 + kHeaderBytes;
   SyncWithRelease(m);
-  CVelStringData* data;
-  const int kept = nChars < kest::detail::kFrontChars ? kest::detail::FrontCount(m, nChars) : 0;
-  if (kept != 0) {
-    kest::detail::SetFrontCount(m, nChars, kept - 1);
-    data = static_cast<CVelStringData*>(m->front[nChars][kept - 1]);
-  } else {
+  CVelStringData* data =
+      nChars < kest::detail::kFrontChars ? kest::detail::TakeKept(m, nChars) : nullptr;
+  if (data == nullptr) {
     data = static_cast<CVelStringData*>(kest::platform::HeapAllocate(heap_, size));
     if (data == nullptr) return nullptr;
     kest::detail::AddLocal(m->heap_bytes, static_cast<int64_t>(size));
@@ -547,14 +580,7 @@ void CVelStringMgr::Free(CVelStringData* pData) noexcept {
       kest::detail::AddLocal(m->live, -1);
       SyncWithRelease(m);
       const int chars = pData->nAllocLength;
-      if (chars < kest::detail::kFrontChars) {
-        const int kept = kest::detail::FrontCount(m, chars);
-        if (kept < kest::detail::kFrontDepth) {
-          m->front[chars][kept] = pData;
-          kest::detail::SetFrontCount(m, chars, kept + 1);
-          return;
-        }
-      }
+      if (chars < kest::detail::kFrontChars && kest::detail::Keep(m, pData, chars)) return;
       ReturnToHeap(pData, size, m);
       return;
     }

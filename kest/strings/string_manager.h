@@ -196,9 +196,10 @@ inline constexpr int kStringCacheClassCount = 11;
 // Fills `info` for class `index` (0..10); false for any other index. Takes that class's lock.
 KEST_API bool GetStringCacheClassInfo(int index, StringCacheClassInfo& info) noexcept;
 
-// Blocks of under 64 characters that the calling thread gave back with the caches off and keeps,
-// up to 8 of each size, to take again before asking the heap. The counters count them as given
-// back; they reach the heap when the thread ends or VelStringReleaseCachedMemory(true) asks.
+// Blocks the calling thread gave back with the caches off and keeps, to take again before asking
+// the heap for a block of the same capacity: up to 8 of each capacity under 64 characters, and one
+// per 16 capacities from 64 to 1023. The counters count them as given back; they reach the heap
+// when the thread ends or VelStringReleaseCachedMemory(true) asks.
 KEST_API int GetKeptHeapBlocks() noexcept;
 
 }  // namespace kest
