@@ -9,6 +9,7 @@
 #include "kest/context/central_context.h"
 #include "kest/context/lock_accounting.h"
 #include "kest/platform/clock.h"
+#include "kest/platform/fast_lock.h"
 #include "kest/platform/fast_thread.h"
 #include "kest/platform/thread.h"
 #include "kest/util/timer.h"
@@ -117,7 +118,7 @@ void CAcquireCS::Lock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
   // The context cannot change while this thread waits, so one lookup serves both calls.
   CentralContext* context = CurrentContext();
   if (context != nullptr) kest::detail::StartLockWait(*context, eLockCritSec);
-  m_pCS->Acquire();
+  kest::platform::detail::FastAcquire(*m_pCS);
   ++m_nCount;
   if (context != nullptr) kest::detail::EndLockWait(*context, eLockCritSec);
   if (m_nCount == 1) {
@@ -136,7 +137,7 @@ void CAcquireCS::Unlock() noexcept KEST_NO_THREAD_SAFETY_ANALYSIS {
         .store(owner.load(std::memory_order_relaxed), std::memory_order_relaxed);
     owner.store(0, std::memory_order_relaxed);
   }
-  m_pCS->Release();
+  kest::platform::detail::FastRelease(*m_pCS);
   if (CentralContext* context = CurrentContext()) kest::detail::ReleaseLock(*context, eLockCritSec);
 }
 

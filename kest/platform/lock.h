@@ -12,6 +12,10 @@
 
 namespace kest::platform {
 
+namespace detail {
+struct SpinningLockAccess;
+}  // namespace detail
+
 // Spin count the library gives every one of its locks.
 inline constexpr unsigned kLockSpinCount = 4000;
 
@@ -37,6 +41,7 @@ class KEST_CAPABILITY("mutex") KEST_API SpinningLock {
   static constexpr unsigned kStorageSize = 40;
 
  private:
+  friend struct detail::SpinningLockAccess;  // the library's inline fast paths
   alignas(8) unsigned char storage_[kStorageSize];
 };
 
