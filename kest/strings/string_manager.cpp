@@ -475,15 +475,13 @@ CVelStringData* CVelStringMgr::AllocateUncached(int nChars) noexcept {
   if (value == nullptr || value == kest::detail::kThreadEnded) return AllocateSlow(nChars);
   auto* m = static_cast<kest::detail::ThreadMagazines*>(value);
   const uint32_t size = static_cast<uint32_t>(nChars + 1) * 2 + kHeaderBytes;
+  // A release asked for since this thread's last call empties what it keeps, so nothing kept can
+  // serve this request either way.
   SyncWithRelease(m);
-  CVelStringData* data =
-      nChars < kest::detail::kFrontChars ? kest::detail::TakeKept(m, nChars) : nullptr;
-  if (data == nullptr) {
-    data = static_cast<CVelStringData*>(kest::platform::HeapAllocate(heap_, size));
-    if (data == nullptr) return nullptr;
-    kest::detail::AddLocal(m->heap_bytes, static_cast<int64_t>(size));
-    kest::detail::AddLocal(m->heap_blocks, 1);
-  }
+  auto* data = static_cast<CVelStringData*>(kest::platform::HeapAllocate(heap_, size));
+  if (data == nullptr) return nullptr;
+  kest::detail::AddLocal(m->heap_bytes, static_cast<int64_t>(size));
+  kest::detail::AddLocal(m->heap_blocks, 1);
   kest::detail::AddLocal(m->live, 1);
   kest::detail::StampFreshBlock(data, this, size);
   return data;
