@@ -75,6 +75,48 @@ void SharedPtrCopy(benchmark::State& state) {
   }
 }
 
+// --- writing: copy-on-write -------------------------------------------------------------------
+// Every write first asks whether the string alone holds its block; these measure that question
+// where hosts meet it.
+
+// A string built one character at a time, each append on a block the string alone holds.
+void VelStringAppendChars(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    VelString s;
+    for (int i = 0; i < n; ++i) s += static_cast<char16_t>(u'a' + i % 26);
+    benchmark::DoNotOptimize(s.GetString());
+  }
+}
+
+void U16StringAppendChars(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    std::u16string s;
+    for (int i = 0; i < n; ++i) s += static_cast<char16_t>(u'a' + i % 26);
+    benchmark::DoNotOptimize(s.data());
+  }
+}
+
+// A copy of a string that another holder keeps, then changed: the write forks the block.
+void VelStringCopyThenWrite(benchmark::State& state) {
+  const VelString source(Text(static_cast<int>(state.range(0))).c_str());
+  for (auto _ : state) {
+    VelString copy(source);
+    copy.SetAt(0, u'X');
+    benchmark::DoNotOptimize(copy.GetString());
+  }
+}
+
+void U16StringCopyThenWrite(benchmark::State& state) {
+  const std::u16string source = Text(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    std::u16string copy(source);
+    copy[0] = u'X';
+    benchmark::DoNotOptimize(copy.data());
+  }
+}
+
 // --- building from text ---------------------------------------------------------------------
 
 void VelStringFromText(benchmark::State& state) {
@@ -228,6 +270,15 @@ struct Registrar {
           ->Args({n, 0})
           ->Args({n, 1});
       benchmark::RegisterBenchmark("U16StringFromText", U16StringFromText)->Arg(n);
+      benchmark::RegisterBenchmark("VelStringAppendChars", VelStringAppendChars)->Arg(n);
+      benchmark::RegisterBenchmark("U16StringAppendChars", U16StringAppendChars)->Arg(n);
+      benchmark::RegisterBenchmark("VelStringCopyThenWrite", VelStringCopyThenWrite)->Arg(n);
+      benchmark::RegisterBenchmark("U16StringCopyThenWrite", U16StringCopyThenWrite)->Arg(n);
+      AddRatio("VelString built one char at a time / std::u16string (" + std::to_string(n) + ")",
+               "VelStringAppendChars" + a, "U16StringAppendChars" + a);
+      AddRatio("copy of a held string, then one char changed / std::u16string (" +
+                   std::to_string(n) + ")",
+               "VelStringCopyThenWrite" + a, "U16StringCopyThenWrite" + a);
       benchmark::RegisterBenchmark("VelStringHash", VelStringHashBench)->Arg(n);
       benchmark::RegisterBenchmark("StdHashU16", StdHash)->Arg(n);
       AddRatio("shared VelString copy+destroy / std::shared_ptr copy+destroy (" +
