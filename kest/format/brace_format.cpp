@@ -429,9 +429,7 @@ bool VelString::FormatInPlace(const char16_t* pattern, const PlaceholderValue* a
   // write over text it is reading. Any other block is worth trying: a failed attempt costs at most
   // the characters the block holds, and the block grows to the longest text formatted into it.
   if (capacity == 0) return false;
-  if (std::atomic_ref<int>(const_cast<int&>(data->nRefs)).load(std::memory_order_relaxed) > 1) {
-    return false;
-  }
+  if (kest::detail::HolderCount(data) > 1) return false;
   if (Inside(pattern, m_pszData, capacity)) return false;
   for (size_t i = 0; i < count; ++i) {
     const PlaceholderValue& value = args[i];

@@ -38,7 +38,7 @@ inline void ReleaseBlock(CVelStringData* data) noexcept {
 }
 
 inline int RefCount(const CVelStringData* data) noexcept {
-  return std::atomic_ref<int>(const_cast<int&>(data->nRefs)).load(std::memory_order_relaxed);
+  return kest::detail::HolderCount(data);
 }
 
 // The empty block of `manager`: the process manager's shared one without counting, any other

@@ -236,6 +236,13 @@ inline bool TryShareBlock(CVelStringData* data) noexcept {
   return false;
 }
 
+// The count of holders of `data` (negative when locked), read to decide whether a string may write
+// its block in place. The read acquires: when another string that shared the block has just let
+// it go, its release decrement must order its last reads of the characters before our writes.
+inline int HolderCount(const CVelStringData* data) noexcept {
+  return std::atomic_ref<int>(const_cast<int&>(data->nRefs)).load(std::memory_order_acquire);
+}
+
 }  // namespace kest::detail
 
 // Copy and destruction are inline: a shared copy is one atomic increment and its destruction one
