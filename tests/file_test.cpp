@@ -7,9 +7,20 @@
 #include <optional>
 #include <string>
 
+#include "kest/lang/language.h"
 #include "kest/platform/file.h"
 #include "kest/platform/paths.h"
+#include "kest/platform/registry.h"
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#endif
 
 namespace {
 
@@ -94,6 +105,52 @@ TEST_F(FileRead, MissingFoldersAndFileTests) {
 }
 
 #if !defined(_WIN32)
+// Opening a FIFO for reading waits for a writer. Every file the library reads may be one that a
+// user named like a data file, and some are read under a library lock: none may wait. A reader
+// that still waits after 5 s is freed by opening the FIFO's other end, and reported.
+TEST_F(FileRead, NoReaderWaitsOnAFifo) {
+  fs::create_directories(folder_ / "Languages");
+  const fs::path fifo = folder_ / "Languages" / "lang_ff.txt";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::u16string exe = U16(folder_ / "host");
+  const std::string fifo_name = fifo.string();  // the registry seam keeps the pointer
+  kest::platform::SetExecutablePathForTesting(exe.c_str());
+  kest::platform::UseRegistryFileForTesting(fifo_name.c_str());
+  struct Reader {
+    const char* what;
+    std::function<void()> read;
+  };
+  const Reader readers[] = {
+      {"ReadWholeFile",
+       [&] {
+         std::string bytes;
+         EXPECT_EQ(kest::platform::ReadWholeFile(U16(fifo), 100, bytes), FileReadStatus::kMissing);
+       }},
+      {"FileExists", [&] { EXPECT_FALSE(kest::platform::FileExists(U16(fifo))); }},
+      {"registry file",
+       [] {
+         uint32_t value = 7;
+         EXPECT_FALSE(kest::platform::ReadMachineDword(u"software\\Quillon", u"x", value));
+       }},
+      {"SetLanguage",
+       [] {
+         SetLanguage(u"ff");
+         EXPECT_FALSE(kest::IsTranslating());
+       }},
+      {"GetLanguageList", [] { EXPECT_EQ(GetLanguageList().size(), 1u); }},
+  };
+  for (const Reader& reader : readers) {
+    auto done = std::async(std::launch::async, reader.read);
+    if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << reader.what << " waits on a FIFO";
+      close(open(fifo.c_str(), O_RDWR));  // the waiting open returns and reads an empty file
+    }
+    done.get();
+  }
+  kest::platform::UseRegistryFileForTesting(nullptr);
+  kest::platform::SetExecutablePathForTesting(nullptr);
+}
+
 TEST_F(FileRead, UnreadableFilesAreToldApart) {
   // A link that leads back to itself exists but cannot be opened, for root too.
   fs::create_symlink(folder_ / "loop_b", folder_ / "loop_a");

@@ -483,4 +483,28 @@ TEST_F(Language, LookupsDuringSwitchesSeeOneLanguage) {
   EXPECT_EQ(bad.load(), 0);
 }
 
+// A cache files each answer under the generation given with it, so every answer must come from
+// its generation's own table: three readers while the main thread alternates German and English.
+TEST_F(Language, AnswersBelongToTheGenerationGivenWithThem) {
+  Write("lang_de.txt", "EN:\"Yes\"\nde:\"Ja\"\n");
+  SetLanguage(nullptr);
+  const uint32_t english = gLanguageGeneration.load();  // odd steps from here are German
+  std::atomic<bool> stop{false};
+  std::atomic<int> mismatched{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&] {
+      while (!stop.load(std::memory_order_relaxed)) {
+        uint32_t generation = 0;
+        const bool german = U(kest::GetTranslatedText(u"Yes", &generation)) == u"Ja";
+        if (german != ((generation - english) % 2 == 1)) mismatched.fetch_add(1);
+      }
+    });
+  }
+  for (int i = 0; i < 40000; ++i) SetLanguage(i % 2 == 0 ? u"de" : nullptr);
+  stop = true;
+  for (auto& reader : readers) reader.join();
+  EXPECT_EQ(mismatched.load(), 0);
+}
+
 }  // namespace

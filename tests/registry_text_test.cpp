@@ -50,11 +50,32 @@ TEST(RegistryText, DwordsAreOneToEightHexDigits) {
       {"\"zDebugBroadcast=dword:1", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(Read(kHeader + c.line + "\n"), c.value) << c.line;
-  EXPECT_EQ(Read("\"zDebugBroadcast\"=dword:1\n"), -2) << "no key header";
-  EXPECT_EQ(Read(kHeader + "\"zDebugBroadcast\"=dword:1\n\"zDebugBroadcast\"=dword:-1\n"), 1)
-      << "a line that is no value changes nothing";
   EXPECT_EQ(Read(kHeader + "\"a\\\"b\"=dword:5\n\"c\\\\\"=dword:6\n", u"a\"b"), 5);
   EXPECT_EQ(Read(kHeader + "\"a\\\"b\"=dword:5\n\"c\\\\\"=dword:6\n", u"c\\"), 6);
+}
+
+// Which lines a value belongs to: every bracketed line ends the key before it.
+TEST(RegistryText, EverySectionHeaderEndsTheKey) {
+  const std::string one = "\"zDebugBroadcast\"=dword:1\n";
+  const std::string seven = "\"zDebugBroadcast\"=dword:7\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    int64_t value;
+  };
+  const Case cases[] = {
+      {"no key header", one, -2},
+      {"a later line that is no value", kHeader + one + "\"zDebugBroadcast\"=dword:-1\n", 1},
+      {"a later value wins", kHeader + one + seven, 7},
+      {"another HKLM key", kHeader + one + "[HKEY_LOCAL_MACHINE\\software\\Other]\n" + seven, 1},
+      {"another root", kHeader + one + "[HKEY_CURRENT_USER\\software\\Quillon]\n" + seven, 1},
+      {"a key deletion", kHeader + one + "[-HKEY_LOCAL_MACHINE\\software\\Quillon]\n" + seven, 1},
+      {"a bare bracket pair", kHeader + one + "[]\n" + seven, 1},
+      {"the key again", kHeader + one + "[HKEY_CURRENT_USER\\x]\n" + kHeader + seven, 7},
+      {"the key's name in another case", "[hkey_local_machine\\SOFTWARE\\QUILLON]\n" + seven, 7},
+      {"a subkey is another key", "[HKEY_LOCAL_MACHINE\\software\\Quillon\\Sub]\n" + seven, -2},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Read(c.text), c.value) << c.what;
 }
 
 TEST(RegistryText, ReadsUtf8AndUtf16Exports) {

@@ -98,6 +98,14 @@ int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) noexc
   return bytes;
 }
 
+std::u16string ToUtf16(std::string_view text) {
+  if (text.size() > INT_MAX) throw std::bad_alloc();
+  const int length = static_cast<int>(text.size());
+  std::u16string out(static_cast<size_t>(Utf8ToUtf16(text.data(), length, nullptr, 0)), u'\0');
+  Utf8ToUtf16(text.data(), length, out.data(), static_cast<int>(out.size()));
+  return out;
+}
+
 std::string ToUtf8(std::u16string_view text) {
   if (text.size() > INT_MAX) throw std::bad_alloc();
   const int length = static_cast<int>(text.size());

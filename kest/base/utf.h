@@ -24,4 +24,8 @@ KEST_API int Utf16ToUtf8(const char16_t* text, int length, char* out, int capaci
 // memory runs out or the text is longer than INT_MAX units.
 KEST_API std::string ToUtf8(std::u16string_view text);
 
+// The whole text as UTF-16 (each malformed byte becomes U+FFFD). Throws std::bad_alloc when memory
+// runs out or the text is longer than INT_MAX bytes.
+KEST_API std::u16string ToUtf16(std::string_view text);
+
 }  // namespace kest

@@ -199,11 +199,15 @@ bool IsTranslating() noexcept { return TheState().Translating(); }
 
 VelString GetTranslatedText(const char16_t* text, uint32_t* generation) {
   State& state = TheState();
-  if (!state.Translating()) {
-    if (generation) *generation = state.published.Load().generation;
+  // One snapshot decides both the answer and its generation: read apart, a load finishing between
+  // the two reads would file the English text under the new language's generation.
+  const Published::Snapshot snapshot = state.published.Load();
+  if (snapshot.tag == 0 || state.torn_down.load(std::memory_order_relaxed)) {
+    if (generation) *generation = snapshot.generation;
     return CopyOf(text);
   }
   CAcquireCS guard(state.lock);
+  // Under the lock nothing is published, so the generation read now is the table's.
   // Found under the lock: a load that holds it may be entering this very text.
   const uint64_t key = FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
   if (generation) *generation = gLanguageGeneration.load(std::memory_order_relaxed);

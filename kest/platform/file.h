@@ -16,11 +16,13 @@ enum class FileReadStatus {
   kTooLarge,    // it holds more than the cap; nothing is read
 };
 
-// What the library relies on: the whole content of the file at `path` when it holds at most
-// `max_bytes` bytes, opened shared for reading (other readers may have it open meanwhile).
+// What the library relies on: the whole content of the regular file at `path` when it holds at
+// most `max_bytes` bytes, opened shared for reading (other readers may have it open meanwhile),
+// and never a wait on what the path names: a FIFO, a device or a folder is kMissing at once.
 // `bytes` is emptied first and filled only on kOk. Win32: CreateFileW (OPEN_EXISTING,
-// FILE_SHARE_READ), GetFileSizeEx, ReadFile until end of file. POSIX: open
-// (O_CLOEXEC), fstat (regular files only), a read loop. Any thread; allocates the content only.
+// FILE_SHARE_READ), GetFileType (disk files only), GetFileSizeEx, ReadFile until end of file.
+// POSIX: open (O_NONBLOCK, O_CLOEXEC), fstat (regular files only), a read loop. Any thread;
+// allocates the content only.
 KEST_API FileReadStatus ReadWholeFile(std::u16string_view path, size_t max_bytes,
                                       std::string& bytes);
 

@@ -14,15 +14,6 @@
 namespace kest::platform {
 namespace {
 
-std::u16string Widen(std::string_view text) {
-  std::u16string wide(
-      static_cast<size_t>(Utf8ToUtf16(text.data(), static_cast<int>(text.size()), nullptr, 0)),
-      u'\0');
-  Utf8ToUtf16(text.data(), static_cast<int>(text.size()), wide.data(),
-              static_cast<int>(wide.size()));
-  return wide;
-}
-
 // A locale name as a tag: "pt_BR.UTF-8@euro" -> "pt-BR"; empty for C and POSIX.
 std::string LocaleTag(std::string_view locale) {
   const size_t cut = locale.find_first_of(".@");
@@ -44,7 +35,10 @@ const char* NonEmptyEnv(const char* name) {
 FileReadStatus ReadWholeFile(std::u16string_view path, size_t max_bytes, std::string& bytes) {
   bytes.clear();
   const std::string narrow = ToUtf8(path);
-  const int fd = open(narrow.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opening a FIFO for reading waits for a writer, and a device may do anything on open:
+  // O_NONBLOCK makes the open return at once, and the type test below refuses all but regular
+  // files (on which O_NONBLOCK changes nothing).
+  const int fd = open(narrow.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     return errno == ENOENT || errno == ENOTDIR ? FileReadStatus::kMissing
                                                : FileReadStatus::kUnreadable;
@@ -128,9 +122,9 @@ std::u16string UserUiLocale() {
   if (const char* language = NonEmptyEnv("LANGUAGE")) {
     const std::string_view list(language);
     const std::string first = LocaleTag(list.substr(0, list.find(':')));
-    if (!first.empty()) return Widen(first);
+    if (!first.empty()) return ToUtf16(first);
   }
-  return Widen(tag);
+  return ToUtf16(tag);
 }
 
 }  // namespace kest::platform

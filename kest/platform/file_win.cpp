@@ -29,6 +29,11 @@ FileReadStatus ReadWholeFile(std::u16string_view path, size_t max_bytes, std::st
                ? FileReadStatus::kMissing
                : FileReadStatus::kUnreadable;
   }
+  // A pipe or a console opened by name is no file: reading it could wait for a writer.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return FileReadStatus::kMissing;
+  }
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) {
     CloseHandle(file);

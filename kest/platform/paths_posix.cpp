@@ -17,19 +17,6 @@ extern std::atomic<const char16_t*> g_fake_executable_path;
 
 const char16_t kPathSeparator = u'/';
 
-namespace {
-
-std::u16string FromUtf8(std::string_view text) {
-  std::u16string wide(static_cast<size_t>(Utf8ToUtf16(text.data(), static_cast<int>(text.size()),
-                                                      nullptr, 0)),
-                      u'\0');
-  Utf8ToUtf16(text.data(), static_cast<int>(text.size()), wide.data(),
-              static_cast<int>(wide.size()));
-  return wide;
-}
-
-}  // namespace
-
 std::u16string ExecutablePath() {
   if (const char16_t* fake = detail::g_fake_executable_path.load(std::memory_order_relaxed)) {
     return fake;
@@ -39,7 +26,7 @@ std::u16string ExecutablePath() {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n < 0) return {};
     if (static_cast<size_t>(n) < buffer.size()) {
-      return FromUtf8(std::string_view(buffer.data(), static_cast<size_t>(n)));
+      return ToUtf16(std::string_view(buffer.data(), static_cast<size_t>(n)));
     }
     buffer.resize(buffer.size() * 2);  // cut to the buffer: try a bigger one
   }
@@ -54,7 +41,7 @@ void ListFolder(std::u16string_view folder, std::u16string_view pattern,
   DIR* dir = opendir(path.empty() ? "." : path.c_str());
   if (dir == nullptr) return;
   while (const dirent* entry = readdir(dir)) {
-    const std::u16string name = FromUtf8(entry->d_name);
+    const std::u16string name = ToUtf16(entry->d_name);
     if (!MatchesWildcard(wanted.c_str(), name.c_str())) continue;
     bool is_directory = entry->d_type == DT_DIR;
     if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {

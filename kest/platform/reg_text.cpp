@@ -42,12 +42,14 @@ std::string AsUtf8(std::string_view bytes) {
   return std::string(bytes);
 }
 
-// "[HKEY_LOCAL_MACHINE\key]" → "key"; anything else → false.
-bool KeyHeader(std::string_view line, std::string_view& key) {
+// Whether `line` is a section header ("[...]"), which ends the key before it whatever it names;
+// `key` is then the path under HKEY_LOCAL_MACHINE it opens, or empty with `local_machine` false
+// for any other root and for a deletion ("[-HKEY_LOCAL_MACHINE\...]").
+bool SectionHeader(std::string_view line, std::string_view& key, bool& local_machine) {
   if (line.size() < 2 || line.front() != '[' || line.back() != ']') return false;
   const std::string_view inner = line.substr(1, line.size() - 2);
-  if (!EqualIgnoringAsciiCase(inner.substr(0, kRoot.size()), kRoot)) return false;
-  key = inner.substr(kRoot.size());
+  local_machine = EqualIgnoringAsciiCase(inner.substr(0, kRoot.size()), kRoot);
+  key = local_machine ? inner.substr(kRoot.size()) : std::string_view();
   return true;
 }
 
@@ -104,8 +106,9 @@ bool ReadDwordFromRegText(std::string_view bytes, const char16_t* key, const cha
       const std::string_view line = Trim(std::string_view(text).substr(start, end - start));
       start = end + 1;
       std::string_view header;
-      if (KeyHeader(line, header)) {
-        in_key = EqualIgnoringAsciiCase(header, want_key);
+      bool local_machine = false;
+      if (SectionHeader(line, header, local_machine)) {
+        in_key = local_machine && EqualIgnoringAsciiCase(header, want_key);
         key_found = key_found || in_key;
         continue;
       }

@@ -13,8 +13,10 @@
 // names may escape '"' and '\' with a backslash. A dword value is exactly 1 to 8 hexadecimal
 // digits after "dword:"; anything else there ("-1", "0x1", " 1", "+1", trailing text) is no value.
 // Lines that are neither a key header nor a dword value are ignored; a later value of the same
-// name in the same key wins. The file is "/etc/kest/registry.reg", or the file named by the
-// environment variable KEST_REGISTRY_FILE when that is set.
+// name in the same key wins. Every line in brackets ends the key before it, whichever key (or key
+// deletion, "[-...]") it names. The file is "/etc/kest/registry.reg", or the file named by the
+// environment variable KEST_REGISTRY_FILE when that is set; a path that names no regular file (a
+// FIFO, a device, a folder) or a file over 4 MiB holds no key, and is never waited on.
 #pragma once
 
 #include <cstdint>

@@ -2,18 +2,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "kest/platform/registry.h"
 #include "kest/base/utf.h"
+#include "kest/platform/file.h"
 
 namespace kest::platform {
 namespace {
 
 constexpr char kRoot[] = "HKEY_LOCAL_MACHINE\\";
+// Far more than a machine's configuration needs; a larger file is refused rather than read.
+constexpr size_t kMaxRegistryFileBytes = 4u << 20;
 
 std::atomic<const char*> g_test_file{nullptr};
 
@@ -47,7 +49,9 @@ bool KeyHeader(const std::string& line, std::string& key) {
 
 std::vector<std::string> ReadLines() {
   std::vector<std::string> lines;
-  std::ifstream in(RegistryFile());
+  std::string bytes;
+  ReadWholeFile(ToUtf16(RegistryFile()), kMaxRegistryFileBytes, bytes);
+  std::istringstream in(bytes);
   for (std::string line; std::getline(in, line);) lines.push_back(Trim(line));
   return lines;
 }
@@ -57,9 +61,12 @@ std::vector<std::string> ReadLines() {
 bool ReadMachineDword(const char16_t* key, const char16_t* name, uint32_t& value) noexcept {
   value = 0;
   try {
-    std::ifstream in(RegistryFile(), std::ios::binary);
-    if (!in) return false;
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string path = RegistryFile();
+    std::string bytes;
+    // Through the reader that never waits on a FIFO or device named like the file.
+    if (ReadWholeFile(ToUtf16(path), kMaxRegistryFileBytes, bytes) != FileReadStatus::kOk) {
+      return false;
+    }
     return ReadDwordFromRegText(bytes, key, name, value);
   } catch (...) {
     return false;  // an unreadable file is a missing key

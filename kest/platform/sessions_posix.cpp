@@ -27,12 +27,7 @@ std::vector<SessionInfo> EnumerateSessions() {
     if (entry->ut_type != USER_PROCESS || entry->ut_line[0] == 0) continue;
     const std::string line(entry->ut_line, strnlen(entry->ut_line, sizeof(entry->ut_line)));
     const std::string device = "/dev/" + line;
-    std::u16string terminal(
-        static_cast<size_t>(Utf8ToUtf16(device.data(), static_cast<int>(device.size()), nullptr, 0)),
-        u'\0');
-    Utf8ToUtf16(device.data(), static_cast<int>(device.size()), terminal.data(),
-                static_cast<int>(terminal.size()));
-    sessions.push_back({static_cast<uint32_t>(entry->ut_pid), kSessionActive, std::move(terminal)});
+    sessions.push_back({static_cast<uint32_t>(entry->ut_pid), kSessionActive, ToUtf16(device)});
   }
   endutxent();
   return sessions;
