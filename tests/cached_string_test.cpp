@@ -202,6 +202,8 @@ TEST(CachedString, OrderIsByTextWithNoTextFirst) {
                                          CachedString(u"beta"),
                                          CachedString(std::u16string_view(u"a\0b", 3)),
                                          CachedString(std::u16string_view(u"a\0c", 3)),
+                                         CachedString(std::u16string_view(u"a\0\u0100", 3)),
+                                         CachedString(std::u16string_view(u"a\0\u00FF", 3)),
                                          CachedString(u"a")};
   for (const auto& x : all) {
     EXPECT_FALSE(x < x);
@@ -225,6 +227,9 @@ TEST(CachedString, OrderIsByTextWithNoTextFirst) {
   std::map<CachedString, int> map;
   for (const auto& x : all) map[x] = 1;
   EXPECT_EQ(map.size(), all.size() - 1);  // absent and "" are one key
+  // Past a NUL, by UTF-16 units (as bytes, U+0100 would come first).
+  EXPECT_TRUE(CachedString(std::u16string_view(u"a\0\u00FF", 3)) <
+              CachedString(std::u16string_view(u"a\0\u0100", 3)));
 
   EXPECT_EQ(CachedString(u"Hello").CompareNoCase(u"HELLO"), 0);
   EXPECT_LT(CachedString(u"Hello").CompareNoCase(u"help"), 0);
@@ -259,7 +264,9 @@ TEST(CachedString, ManyThreadsInterningGetOneKeyPerText) {
 TEST(CachedString, ClearForgetsEveryTextAndLaterOnesEnterAfresh) {
   const CachedString before(u"made before the clear");
   const uint64_t key = before.Key();
+  const uint64_t epoch = kest::CachedStringEpoch();
   kest::ClearCachedStringsForShutdown();
+  EXPECT_EQ(kest::CachedStringEpoch(), epoch + 1) << "keys kept from before now mean nothing";
   const kest::CachedStringStats stats = kest::GetCachedStringStats();
   EXPECT_EQ(stats.entries, 0u);
   EXPECT_EQ(stats.text_units, 0u);

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "kest/platform/cpu.h"
 #include "kest/util/crc.h"
 
 namespace {
@@ -108,6 +109,39 @@ TEST(Crc, DispatchPicksTheBestKernelTheCpuRuns) {
     EXPECT_NE(kest::ActiveCrcKernel(), CrcKernel::kSlicing8);
   }
 #endif
+}
+
+// The choice for every processor the library meets, not only this one's: the widest kernel that
+// both the features and this build allow. Which kernels the build has is read under a fake that
+// offers everything; no kernel runs under a fake.
+TEST(Crc, DispatchChoosesForEachFeatureSet) {
+  using kest::platform::CpuFeatures;
+  const CpuFeatures everything{true, true, true};
+  kest::platform::SetCpuFeaturesForTesting(&everything);
+  const bool built512 = kest::CrcKernelSupported(CrcKernel::kVpclmul512);
+  const bool built_x86 = kest::CrcKernelSupported(CrcKernel::kPclmul);
+  struct Case {
+    CpuFeatures features;
+    CrcKernel expected;
+  };
+  const CrcKernel x86_or_portable = built_x86 ? CrcKernel::kPclmul : CrcKernel::kSlicing8;
+  const CrcKernel wide_or_portable = built_x86 ? CrcKernel::kVpclmul256 : CrcKernel::kSlicing8;
+  const Case cases[] = {
+      {{true, true, true}, built512 ? CrcKernel::kVpclmul512 : wide_or_portable},
+      {{true, false, true}, built512 ? CrcKernel::kVpclmul512 : x86_or_portable},
+      {{true, true, false}, wide_or_portable},
+      {{true, false, false}, x86_or_portable},
+      {{false, false, false}, CrcKernel::kSlicing8},
+  };
+  for (const Case& c : cases) {
+    kest::platform::SetCpuFeaturesForTesting(&c.features);
+    kest::ResetCrcDispatchForTesting();
+    EXPECT_EQ(kest::ActiveCrcKernel(), c.expected)
+        << c.features.pclmul << c.features.vpclmul256 << c.features.vpclmul512;
+  }
+  kest::platform::SetCpuFeaturesForTesting(nullptr);
+  kest::ResetCrcDispatchForTesting();
+  EXPECT_EQ(CRC32("123456789", 9), 0xCBF43926u);
 }
 
 TEST(Crc, ActiveKernelIsSupported) {

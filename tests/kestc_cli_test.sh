@@ -25,8 +25,8 @@ status_of() {
 }
 
 # Lines with NUL bytes are kept whole, ordered by their whole text, and merged only when identical.
-out=$(printf 'b\0zzz\na\nb\0yyy\n' | "$KESTC" sort | od -An -c | tr -s ' ' | tr -d '\n')
-check "sort keeps bytes after NUL" " a \n b \0 y y y \n b \0 z z z \n" "$out"
+out=$(printf 'b\0zzz\na\0b\nb\0yyy\na\n' | "$KESTC" sort | od -An -c | tr -s ' ' | tr -d '\n')
+check "sort keeps bytes after NUL" " a \n a \0 b \n b \0 y y y \n b \0 z z z \n" "$out"
 out=$(printf 'b\0zzz\nb\0yyy\nb\0zzz\n' | "$KESTC" sort -u | od -An -c | tr -s ' ' | tr -d '\n')
 check "sort -u merges only identical lines" " b \0 y y y \n b \0 z z z \n" "$out"
 out=$(printf 'file10\nfile9\nfile9\n' | "$KESTC" sort -u -r | tr '\n' ' ')
@@ -67,6 +67,9 @@ check "findings exit 1" "1 0" "$(status_of lang check --tag de "$dir/bad.txt")"
 check "tag from the header" "0 0" "$(status_of lang check "$dir/French.txt")"
 check "tag from --tag wins" "1 0" "$(status_of lang check --tag it "$dir/French.txt")"
 check "missing file" "2 1" "$(status_of lang check "$dir/lang_de.txt" "$dir/none.txt")"
+check "a missing file before findings" "2 1" "$(status_of lang check --tag de "$dir/none.txt" "$dir/bad.txt")"
+cp "$dir/lang_de.txt" "$dir/lang_toolong.txt"
+check "a tag that never loads" "1 0" "$(status_of lang check "$dir/lang_toolong.txt")"
 check "no file" "2 1" "$(status_of lang check)"
 check "--tag without a value" "2 1" "$(status_of lang check --tag)"
 check "lang without a subcommand" "2 1" "$(status_of lang)"

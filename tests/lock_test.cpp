@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <memory>
 #include <new>
@@ -178,6 +179,29 @@ void NestedGuardsExcludeOtherThreads() KEST_NO_THREAD_SAFETY_ANALYSIS {
 TEST(LockWithoutContext, GuardsExcludeOtherThreads) {
   NestedGuardsExcludeOtherThreads();
 }
+
+// A nested guard gives back its own level only: until the outer guard ends, another thread waits.
+// (If the lock were free, the other thread would take it within the 50 ms the outer guard lasts.)
+void NestedReleaseKeepsTheLockHeld() KEST_NO_THREAD_SAFETY_ANALYSIS {
+  CLockCS lock;
+  std::atomic<bool> outer_held{true};
+  bool taken_while_held = false;
+  std::thread other;
+  {
+    CAcquireCS outer(lock);
+    { CAcquireCS inner(lock); }
+    other = std::thread([&] {
+      CAcquireCS guard(lock);
+      taken_while_held = outer_held.load();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    outer_held = false;
+  }
+  other.join();
+  EXPECT_FALSE(taken_while_held);
+}
+
+TEST(LockWithoutContext, NestedReleaseKeepsTheLockHeld) { NestedReleaseKeepsTheLockHeld(); }
 
 // The owner is a snapshot any thread may read while others take and give back the lock (a
 // ThreadSanitizer build reports a plain access). Each guard keeps the owner for itself, so a

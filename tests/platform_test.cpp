@@ -10,27 +10,36 @@
 #include "kest/platform/text.h"
 #include "kest/platform/tls.h"
 
+#if !defined(_WIN32)
+#include "kest/platform/fast_thread.h"
+#endif
+
 namespace {
 
 // Takes the same lock again while holding it, which is allowed (the lock is re-entrant) but
 // which clang's analysis, without re-entrant capabilities, reports as double locking.
+// Every level counts, however it was taken: another thread gets the lock only after the last
+// release.
 void ReentrantLockExcludesOthers() KEST_NO_THREAD_SAFETY_ANALYSIS {
   kest::platform::SpinningLock lock;
+  auto other_gets_it = [&] {
+    bool got = false;
+    // A conditional release after a try is beyond the analysis too.
+    std::thread([&]() KEST_NO_THREAD_SAFETY_ANALYSIS {
+      got = lock.TryAcquire();
+      if (got) lock.Release();
+    }).join();
+    return got;
+  };
   lock.Acquire();
-  lock.Acquire();  // the owner gets it again at once
+  EXPECT_TRUE(lock.TryAcquire()) << "the owner gets it again at once";
+  lock.Acquire();
   EXPECT_TRUE(lock.TryAcquire());
-  bool other_got_it = true;
-  std::thread([&] { other_got_it = lock.TryAcquire(); }).join();
-  EXPECT_FALSE(other_got_it);
-  lock.Release();
-  lock.Release();
-  lock.Release();
-  // A conditional release after a try is beyond the analysis too.
-  std::thread([&]() KEST_NO_THREAD_SAFETY_ANALYSIS {
-    other_got_it = lock.TryAcquire();
-    if (other_got_it) lock.Release();
-  }).join();
-  EXPECT_TRUE(other_got_it);
+  for (int held = 4; held > 0; --held) {
+    EXPECT_FALSE(other_gets_it()) << held << " levels held";
+    lock.Release();
+  }
+  EXPECT_TRUE(other_gets_it());
 }
 
 TEST(PlatformLock, IsReentrantAndExcludesOtherThreads) { ReentrantLockExcludesOthers(); }
@@ -95,6 +104,26 @@ TEST(PlatformSlots, ValuesArePerThreadAndNewSlotsStartNull) {
   for (uint32_t slot : slots) FreeThreadSlot(slot);
   EXPECT_EQ(ThreadSlotValue(0), nullptr);
 }
+
+#if !defined(_WIN32)
+// The POSIX backend keeps its first slots inline. A freed one behaves as any freed slot, whatever
+// its last value was; the inline slots end where the pthread keys begin.
+TEST(PlatformSlots, PosixInlineSlotsFreeAndEndLikeAnyOther) {
+  using kest::platform::detail::IsFastThreadSlot;
+  using kest::platform::detail::kFastThreadSlots;
+  const uint32_t slot = TlsAlloc();
+  ASSERT_TRUE(IsFastThreadSlot(slot)) << slot;
+  int mark = 0;
+  ASSERT_TRUE(TlsSetValue(slot, &mark));
+  ASSERT_TRUE(TlsFree(slot));
+  EXPECT_FALSE(TlsSetValue(slot, &mark));
+  EXPECT_EQ(TlsGetValue(slot), nullptr);
+  EXPECT_FALSE(TlsFree(slot));
+  const uint32_t bounds[][2] = {{0, 0}, {1, 1}, {kFastThreadSlots, 1}, {kFastThreadSlots + 1, 0},
+                                {TLS_OUT_OF_INDEXES, 0}};
+  for (const auto& [index, fast] : bounds) EXPECT_EQ(IsFastThreadSlot(index), fast != 0) << index;
+}
+#endif
 
 TEST(PlatformText, AsciiWidensAndShortBuffersAreNeverOverrun) {
   EXPECT_EQ(Widen("plain ascii"), u"plain ascii");

@@ -7,6 +7,10 @@
 #include <thread>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 #include "kest/platform/heap.h"
 #include "string_test_support.h"
 
@@ -397,6 +401,35 @@ TEST_F(ManagerCounters, KeptBlocksAreExactAndCountedAsGivenBack) {
   EXPECT_EQ(Bytes(), bytes);
   EXPECT_EQ(Blocks(), blocks);
 }
+
+#if !defined(_WIN32)
+// Code that runs after a thread's caches ended (a later thread-exit callback) still allocates, from
+// the heap, and every byte is counted. glibc runs key destructors in key order, and this key is
+// made after the library's.
+TEST_F(ManagerCounters, BlocksMadeAfterTheThreadsCachesEndedAreCounted) {
+  static CVelStringMgr* manager;
+  static CVelStringData* made;
+  manager = manager_;
+  made = nullptr;
+  const int64_t bytes = Bytes();
+  const int32_t blocks = Blocks();
+  const int32_t live = Live();
+  pthread_key_t key;
+  ASSERT_EQ(pthread_key_create(&key, [](void*) { made = manager->Allocate(100, 2); }), 0);
+  std::thread([&] {
+    manager_->Free(manager_->Allocate(5, 2));  // this thread's caches exist, and end first
+    pthread_setspecific(key, &key);
+  }).join();
+  pthread_key_delete(key);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(Bytes(), bytes + 24 + 202);
+  EXPECT_EQ(Blocks(), blocks + 1);
+  EXPECT_EQ(Live(), live + 1);
+  manager_->Free(made);
+  EXPECT_EQ(Bytes(), bytes);
+  EXPECT_EQ(Live(), live);
+}
+#endif
 
 TEST_F(ManagerFill, FreshAndFreedBlocksCarryTheirFillBytes) {
   gbFillMemOnFree = 1;

@@ -198,6 +198,12 @@ TEST(VelStringBoundaries, EndsOfTheText) {
   EXPECT_EQ(s.Delete(2), 2) << "past the end deletes nothing";
   EXPECT_EQ(s.Delete(1, 100), 1);
   EXPECT_EQ(Str(s), u"a");
+  // Deleting nothing writes nothing: a shared block stays shared.
+  const VelString shared(u"abc");
+  VelString copy = shared;
+  for (int index : {3, 4}) EXPECT_EQ(copy.Delete(index), 3);
+  EXPECT_EQ(copy.Delete(0, 0), 3);
+  EXPECT_EQ(copy.GetString(), shared.GetString());
 }
 
 }  // namespace

@@ -256,6 +256,7 @@ bool operator<(const CachedString& left, const CachedString& right) noexcept {
   if (VelStrLessLogical(y, x)) return false;
   // The logical order reads up to the first NUL; texts that differ only after one are still
   // different keys, so order them by length and units to keep equivalence equal to identity.
+  // By units, as kestc sort does: bytes would put U+0100 (00 01) before U+00FF (FF 00).
   if (x.GetLength() != y.GetLength()) return x.GetLength() < y.GetLength();
-  return std::memcmp(x.GetString(), y.GetString(), x.GetLength() * sizeof(char16_t)) < 0;
+  return x.View() < y.View();
 }

@@ -23,10 +23,17 @@ std::u16string Number(uint64_t value) {
   return digits;
 }
 
+// At most 60 units of `text` in quotes, cut before a low surrogate so no pair is split.
 std::u16string Quoted(std::u16string_view text) {
+  constexpr size_t kShown = 60;
+  size_t shown = std::min(text.size(), kShown);
+  if (shown < text.size() && text[shown] >= 0xDC00 && text[shown] <= 0xDFFF && shown > 0 &&
+      text[shown - 1] >= 0xD800 && text[shown - 1] <= 0xDBFF) {
+    --shown;
+  }
   std::u16string out = u"\"";
-  out += text.substr(0, 60);
-  if (text.size() > 60) out += u"...";
+  out += text.substr(0, shown);
+  if (shown < text.size()) out += u"...";
   out += u"\"";
   return out;
 }
@@ -169,6 +176,11 @@ std::vector<LangFinding> CheckLanguageFile(const DecodedLanguageFile& file,
   }
 
   const LanguageHeader header = ScanLanguageHeader(file.text);
+  if (!tag.empty() && !IsLoadableLanguageTag(tag)) {
+    const bool from_header = VelString(header.tag).CompareNoCase(VelString(tag)) == 0;
+    findings.Add(from_header ? header.tag_line : 1, u"tag \"" + std::u16string(tag) +
+                                                        u"\" never loads: " + kLoadableTagRule);
+  }
   if (header.name.empty()) findings.AddText(1, "missing header \"LANG_NAME:\"");
   if (header.tag.empty()) {
     findings.AddText(1, "missing header \"LANG_TAG:\"");

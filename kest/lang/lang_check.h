@@ -36,6 +36,8 @@ struct LangFinding {
 };
 
 // Every finding for `file` read as the language `tag`, ordered by line:
+//   - a tag SetLanguage never loads (IsLoadableLanguageTag), on the header's line when the header
+//     gives that tag, else on line 1;
 //   - bad encoding (each line where U+FFFD was put in);
 //   - a missing "LANG_NAME:" or "LANG_TAG:" header, or a "LANG_TAG:" that differs from `tag`;
 //   - a value not enclosed in double quotes;

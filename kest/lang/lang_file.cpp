@@ -288,8 +288,9 @@ LanguageHeader ScanLanguageHeader(std::u16string_view text) {
   return header;
 }
 
-bool IsSafeLanguageTag(std::u16string_view tag) noexcept {
+bool IsLoadableLanguageTag(std::u16string_view tag) noexcept {
   if (tag.empty() || tag.size() > 5) return false;
+  if (tag.size() == 2 && (tag[0] | 0x20) == u'e' && (tag[1] | 0x20) == u'n') return false;
   return std::all_of(tag.begin(), tag.end(), [](char16_t c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
            c == u'-' || c == u'_';

@@ -101,7 +101,13 @@ struct LanguageHeader {
 // non-empty; the latest of each counts until then. Any thread.
 KEST_API LanguageHeader ScanLanguageHeader(std::u16string_view text);
 
-// Whether a tag may name a language file: 1 to 5 letters, digits, '-' or '_'.
-KEST_API bool IsSafeLanguageTag(std::u16string_view tag) noexcept;
+// Whether SetLanguage can load a file for `tag`: 1 to 5 letters, digits, '-' or '_' (so the tag
+// names a file in the language folder and nowhere else), and not "EN" in any case, which is
+// English itself. ("zh-tw" also needs "PageMod.dll", which depends on the installation.)
+KEST_API bool IsLoadableLanguageTag(std::u16string_view tag) noexcept;
+
+// The rule above as a sentence, for messages to translators.
+inline constexpr char16_t kLoadableTagRule[] =
+    u"a tag is 1 to 5 letters, digits, '-' or '_', and not \"EN\"";
 
 }  // namespace kest

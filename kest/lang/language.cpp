@@ -246,8 +246,8 @@ void SetLanguage(const char16_t* tag_text) {
     CAcquireCS guard(state.lock);
     state.translations.Clear();
     const uint32_t generation = gLanguageGeneration.load(std::memory_order_relaxed) + 1;
-    bool english = tag.empty() || VelString(tag).CompareNoCase(u"EN") == 0 ||
-                   !kest::IsSafeLanguageTag(tag) || (kest::IsZhTw(tag) && !kest::PageModPresent());
+    bool english =
+        !kest::IsLoadableLanguageTag(tag) || (kest::IsZhTw(tag) && !kest::PageModPresent());
     double percent = 0.0;
     // Out of memory anywhere in the load leaves English: half a language is worse.
     try {
@@ -344,8 +344,12 @@ std::map<VelString, VelString> GetLanguageList() {
       continue;
     const kest::LanguageHeader header =
         kest::ScanLanguageHeader(kest::DecodeLanguageFile(bytes).text);
-    if (!header.complete) continue;
+    if (!header.complete || !kest::IsLoadableLanguageTag(header.tag)) continue;
     if (kest::IsZhTw(header.tag) && !kest::PageModPresent()) continue;
+    // Offer only what SetLanguage loads: the header may name another language's file.
+    const std::u16string file_of_tag = u"lang_" + header.tag + u".txt";
+    if (!kest::platform::FileExists(kest::platform::FindFileIgnoringCase(folder.View(), file_of_tag)))
+      continue;
     list[VelString(header.name)] = VelString(header.tag);
   }
   return list;

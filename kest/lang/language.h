@@ -70,9 +70,11 @@ KEST_API VelString GetTranslatedText(const char16_t* text);
 KEST_API VelString DBGGetEnglishFromTranslatedText(const char16_t* text);
 
 // Display name -> tag of every installed language, "English" -> "EN" first, then each readable
-// "lang_*.txt" file of GetLangDirectory() whose header names both (a later file with the same
-// name wins; "zh-tw" only with "PageMod.dll" present). Files over 32 MiB are skipped. Ordered by
-// VelString's operator<. Any thread; no lock, and the loaded language is not touched.
+// "lang_*.txt" file of GetLangDirectory() whose header names both, when SetLanguage would load the
+// header's tag: a tag of 1 to 5 letters, digits, '-' or '_', not "EN", whose own file
+// "lang_<tag>.txt" is there ("zh-tw" only with "PageMod.dll" present). A later file with the same
+// name wins. Files over 32 MiB are skipped. Ordered by VelString's operator<. Any thread; no
+// lock, and the loaded language is not touched.
 KEST_API std::map<VelString, VelString> GetLanguageList();
 
 // The folder of the executable, then "Languages" and the path separator. When the executable's

@@ -2,9 +2,6 @@
 
 namespace kest::platform {
 
-const CpuFeatures& GetCpuFeatures() noexcept {
-  static const CpuFeatures none;
-  return none;
-}
+CpuFeatures DetectCpuFeatures() noexcept { return CpuFeatures(); }
 
 }  // namespace kest::platform

@@ -13,7 +13,9 @@ uint64_t ReadXcr0() {
   return (static_cast<uint64_t>(hi) << 32) | lo;
 }
 
-CpuFeatures Detect() {
+}  // namespace
+
+CpuFeatures DetectCpuFeatures() noexcept {
   CpuFeatures f;
   unsigned a, b, c, d;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
@@ -35,13 +37,6 @@ CpuFeatures Detect() {
   f.vpclmul256 = f.pclmul && avx2 && vpclmul && os_ymm;
   f.vpclmul512 = f.pclmul && avx512f && avx512bw && avx512vl && vpclmul && os_zmm;
   return f;
-}
-
-}  // namespace
-
-const CpuFeatures& GetCpuFeatures() noexcept {
-  static const CpuFeatures features = Detect();
-  return features;
 }
 
 }  // namespace kest::platform

@@ -44,9 +44,12 @@ extern constinit thread_local FastThreadSlot t_fast_slots[kFastThreadSlots]
     __attribute__((tls_model("initial-exec")));
 extern std::atomic<uint32_t> g_fast_slot_generation[kFastThreadSlots];
 
-// Later slots are pthread keys, read through ThreadSlotValue.
+// Whether `index` is one of those slots; 0 and every later index are not (later slots are pthread
+// keys, read through ThreadSlotValue).
+constexpr bool IsFastThreadSlot(uint32_t index) noexcept { return index - 1 < kFastThreadSlots; }
+
 inline void* FastThreadSlotValue(uint32_t index) noexcept {
-  if (index - 1 < kFastThreadSlots) {
+  if (IsFastThreadSlot(index)) {
     const FastThreadSlot& slot = t_fast_slots[index - 1];
     return slot.generation == g_fast_slot_generation[index - 1].load(std::memory_order_relaxed)
                ? slot.value

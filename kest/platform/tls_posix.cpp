@@ -26,12 +26,11 @@ std::atomic<uint32_t> g_fast_slot_generation[kFastThreadSlots] = {};
 namespace {
 
 using kest::platform::detail::g_fast_slot_generation;
+using kest::platform::detail::IsFastThreadSlot;
 using kest::platform::detail::kFastThreadSlots;
 using kest::platform::detail::t_fast_slots;
 
 constexpr uint32_t kFirstKeyIndex = kFastThreadSlots + 1;
-
-bool IsFast(uint32_t index) { return index - 1 < kFastThreadSlots; }
 
 // pthread keys are small integers; anything outside this range cannot be one of ours.
 bool ToKey(uint32_t index, pthread_key_t& key) {
@@ -63,13 +62,13 @@ uint32_t TlsAlloc() noexcept {
 }
 
 void* TlsGetValue(uint32_t index) noexcept {
-  if (IsFast(index)) return kest::platform::detail::FastThreadSlotValue(index);
+  if (IsFastThreadSlot(index)) return kest::platform::detail::FastThreadSlotValue(index);
   pthread_key_t key;
   return ToKey(index, key) ? pthread_getspecific(key) : nullptr;
 }
 
 int TlsSetValue(uint32_t index, void* value) noexcept {
-  if (IsFast(index)) {
+  if (IsFastThreadSlot(index)) {
     const uint32_t generation = g_fast_slot_generation[index - 1].load(std::memory_order_relaxed);
     if ((generation & 1) == 0) return false;
     t_fast_slots[index - 1] = {value, generation};
@@ -80,7 +79,7 @@ int TlsSetValue(uint32_t index, void* value) noexcept {
 }
 
 int TlsFree(uint32_t index) noexcept {
-  if (IsFast(index)) {
+  if (IsFastThreadSlot(index)) {
     uint32_t generation = g_fast_slot_generation[index - 1].load(std::memory_order_relaxed);
     while ((generation & 1) != 0) {
       if (g_fast_slot_generation[index - 1].compare_exchange_weak(generation, generation + 1,

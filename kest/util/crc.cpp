@@ -85,29 +85,31 @@ namespace {
 
 using detail::CrcKernelFns;
 
-const CrcKernelFns& KernelFor(CrcKernel kernel) {
+// The functions of `kernel`, or null when this build has none.
+const CrcKernelFns* BuiltKernel(CrcKernel kernel) {
   switch (kernel) {
     case CrcKernel::kBytewise:
-      return detail::kBytewiseFns;
+      return &detail::kBytewiseFns;
+    case CrcKernel::kSlicing8:
+      return &detail::kSlicing8Fns;
 #if KEST_HAVE_X86_CRC
     case CrcKernel::kPclmul:
-      if (platform::GetCpuFeatures().pclmul) return detail::kPclmulFns;
-      break;
-#endif
-#if KEST_HAVE_X86_CRC
+      return &detail::kPclmulFns;
     case CrcKernel::kVpclmul256:
-      if (platform::GetCpuFeatures().vpclmul256) return detail::kVpclmul256Fns;
-      break;
+      return &detail::kVpclmul256Fns;
 #endif
 #if KEST_HAVE_X86_CRC512
     case CrcKernel::kVpclmul512:
-      if (platform::GetCpuFeatures().vpclmul512) return detail::kVpclmul512Fns;
-      break;
+      return &detail::kVpclmul512Fns;
 #endif
     default:
-      break;
+      return nullptr;
   }
-  return detail::kSlicing8Fns;
+}
+
+// The functions of `kernel` when the processor runs it, else the portable ones.
+const CrcKernelFns& KernelFor(CrcKernel kernel) {
+  return CrcKernelSupported(kernel) ? *BuiltKernel(kernel) : detail::kSlicing8Fns;
 }
 
 CrcKernel BestKernel() {
@@ -158,28 +160,33 @@ const char* CrcKernelName(CrcKernel kernel) noexcept {
 }
 
 bool CrcKernelSupported(CrcKernel kernel) noexcept {
+  if (BuiltKernel(kernel) == nullptr) return false;
+  const platform::CpuFeatures& cpu = platform::GetCpuFeatures();
   switch (kernel) {
-    case CrcKernel::kBytewise:
-    case CrcKernel::kSlicing8:
-      return true;
     case CrcKernel::kPclmul:
-      return KEST_HAVE_X86_CRC && platform::GetCpuFeatures().pclmul;
+      return cpu.pclmul;
     case CrcKernel::kVpclmul512:
-      return KEST_HAVE_X86_CRC512 && platform::GetCpuFeatures().vpclmul512;
+      return cpu.vpclmul512;
     case CrcKernel::kVpclmul256:
-      return KEST_HAVE_X86_CRC && platform::GetCpuFeatures().vpclmul256;
+      return cpu.vpclmul256;
+    default:
+      return true;
   }
-  return false;
 }
 
 CrcKernel ActiveCrcKernel() noexcept {
-  // Read back from what the dispatch installed, so a wrong choice shows here.
+  // Read back from what the dispatch installed, so a wrong choice shows here. Compared with each
+  // build's own functions: through KernelFor an unsupported kernel would read as the portable one.
   const CrcKernelFns* active = Resolve();
   for (CrcKernel k : {CrcKernel::kVpclmul512, CrcKernel::kVpclmul256, CrcKernel::kPclmul,
                       CrcKernel::kSlicing8}) {
-    if (active == &KernelFor(k)) return k;
+    if (active == BuiltKernel(k)) return k;
   }
   return CrcKernel::kBytewise;
+}
+
+void ResetCrcDispatchForTesting() noexcept {
+  g_kernel.store(&kResolverFns, std::memory_order_relaxed);
 }
 
 uint32_t Crc32WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept {

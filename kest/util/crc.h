@@ -37,6 +37,10 @@ KEST_API CrcKernel ActiveCrcKernel() noexcept;
 KEST_API uint32_t Crc32WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept;
 KEST_API uint64_t Crc64WithKernel(CrcKernel kernel, const void* data, uint64_t length) noexcept;
 
+// Test seam: CRC32 and CRC64 choose their kernel again on their next call (after
+// kest::platform::SetCpuFeaturesForTesting, say). Not while other threads compute CRCs.
+KEST_API void ResetCrcDispatchForTesting() noexcept;
+
 // Continues a CRC-32 register over more bytes: start with ~0u, feed the pieces in order, and
 // complement the final register.
 KEST_API uint32_t Crc32Update(uint32_t reg, const void* data, uint64_t length) noexcept;

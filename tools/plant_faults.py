@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""Plants known faults in the library one at a time and checks that the test suite catches each.
+
+A fault is a small edit that a real mistake would make (an off-by-one, a dropped lock, a relaxed
+read that must acquire). Each is applied to a clean tree, the preset's tests and kestc are rebuilt,
+and the preset's tests run; the fault is caught when any test fails. The tree is restored after
+every fault, also when the run is interrupted.
+
+    tools/plant_faults.py                 every fault (native ones in build/ci, the rest in
+                                          build/tsan; both presets must be configured)
+    tools/plant_faults.py NAME...         only these
+    tools/plant_faults.py --list
+
+Faults are tied to today's code: one whose text is no longer found exactly once is reported as
+"stale", and one that no longer compiles as "unbuildable"; both count as failures of this tool,
+so the list is kept up to date with the code. A run
+takes about a minute per fault. Not part of CI.
+"""
+import os
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+class Fault:
+    def __init__(self, name, path, old, new, preset="ci", tests=None):
+        self.name, self.path, self.old, self.new = name, path, old, new
+        self.preset, self.tests = preset, tests
+
+
+FAULTS = [
+    # Files, languages and the registry.
+    Fault("fifo-open-blocks", "kest/platform/file_posix.cpp",
+          "O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY", "O_RDONLY | O_CLOEXEC | O_NOCTTY"),
+    Fault("registry-other-section-keeps-key", "kest/platform/reg_text.cpp",
+          "in_key = local_machine && EqualIgnoringAsciiCase(header, want_key);",
+          "if (local_machine) in_key = EqualIgnoringAsciiCase(header, want_key);"),
+    Fault("generation-read-apart", "kest/lang/language.cpp",
+          "const Published::Snapshot snapshot = state.published.Load();\n"
+          "  if (snapshot.tag == 0 || state.torn_down.load(std::memory_order_relaxed)) {\n"
+          "    if (generation) *generation = snapshot.generation;",
+          "if (!state.Translating()) {\n"
+          "    if (generation) *generation = state.published.Load().generation;"),
+    Fault("translation-skips-epoch-check", "kest/lang/language.cpp",
+          "if (key == 0 || state.epoch != CachedStringEpoch()) return CopyOf(text);",
+          "if (key == 0) return CopyOf(text);"),
+    Fault("list-offers-unloadable-tags", "kest/lang/language.cpp",
+          "if (!header.complete || !kest::IsLoadableLanguageTag(header.tag)) continue;",
+          "if (!header.complete) continue;"),
+    Fault("checker-misses-unloadable-tag", "kest/lang/lang_check.cpp",
+          "if (!tag.empty() && !IsLoadableLanguageTag(tag)) {",
+          "if (false) {"),
+    Fault("checker-quote-splits-pair", "kest/lang/lang_check.cpp",
+          "    --shown;\n", "\n"),
+    Fault("checker-one-finding-per-unit", "kest/lang/lang_check.cpp",
+          "if (line != last_bad)", "if (true)"),
+    Fault("checker-marker-from-two-past", "kest/lang/lang_check.cpp",
+          "(index >= values ?", "(index > values ?"),
+    Fault("checker-lone-quote-is-quoted", "kest/lang/lang_check.cpp",
+          "return raw.size() >= 2 && raw.front() == u'\"'", "return raw.size() >= 1 && raw.front() == u'\"'"),
+    Fault("checker-explicit-index-keeps-counter", "kest/lang/lang_check.cpp",
+          "    scan.placeholders.push_back(std::move(placeholder));\n    ++automatic;",
+          "    scan.placeholders.push_back(std::move(placeholder));\n    if (!has_index) ++automatic;"),
+    Fault("utf16-pair-ending-dfff-refused", "kest/lang/lang_file.cpp",
+          "if (next >= 0xDC00 && next <= 0xDFFF) {", "if (next >= 0xDC00 && next < 0xDFFF) {"),
+    Fault("utf8-nul-not-suspect", "kest/lang/lang_file.cpp",
+          "[](char16_t c) { return c == 0 || c == kReplacement; });",
+          "[](char16_t c) { return c == kReplacement; });"),
+    Fault("en-tag-loads-a-file", "kest/lang/lang_file.cpp",
+          "if (tag.size() == 2 && (tag[0] | 0x20) == u'e' && (tag[1] | 0x20) == u'n') return false;",
+          ""),
+    # Interned texts.
+    Fault("clear-keeps-epoch", "kest/intern/cached_string.cpp",
+          "  table.epoch.fetch_add(1, std::memory_order_release);\n", ""),
+    Fault("interned-order-by-bytes", "kest/intern/cached_string.cpp",
+          "  return x.View() < y.View();",
+          "  return std::memcmp(x.GetString(), y.GetString(), x.GetLength() * 2) < 0;"),
+    # Strings.
+    Fault("cow-relaxed-count", "kest/strings/vel_string.h",
+          "data->nRefs)).load(std::memory_order_acquire);", "data->nRefs)).load(std::memory_order_relaxed);",
+          preset="tsan", tests="VelString"),
+    Fault("delete-at-end-forks", "kest/strings/vel_string.cpp",
+          "if (count <= 0 || index >= length) return length;",
+          "if (count <= 0 || index > length) return length;"),
+    Fault("ended-thread-heap-uncounted", "kest/strings/string_manager.cpp",
+          "    } else {\n      AtomicAdd<int64_t>(byte_total_, static_cast<int64_t>(size));\n"
+          "      AtomicAdd<int32_t>(heap_block_count_, 1);\n    }",
+          "    }"),
+    Fault("spill-without-class-lock", "kest/strings/string_manager.cpp",
+          "  if (!to_heap) {\n    kest::detail::CacheGuard guard(cache);",
+          "  if (!to_heap) {",
+          preset="tsan", tests="Manager|LockedStrings|VelString"),
+    Fault("logical-order-shorter-spelling-first", "kest/strings/logical_order.cpp",
+          "if (length_a != length_b) return length_a > length_b ? -1 : 1;",
+          "if (length_a != length_b) return length_a < length_b ? -1 : 1;"),
+    Fault("lone-star-sorts-low", "kest/strings/logical_order.cpp",
+          "if (*a == gSortLowChar && a[1] != 0) return false;",
+          "if (*a == gSortLowChar) return false;"),
+    Fault("round-size-not-clamped", "kest/strings/string_manager.cpp",
+          "if (round > 256) {", "if (round > 1000) {"),
+    Fault("utf8-overlong-accepted", "kest/base/utf.cpp",
+          "extra = 1, value = lead & 0x1F, min = 0x80;", "extra = 1, value = lead & 0x1F, min = 0;"),
+    # Formatting, alerts and accounting.
+    Fault("brace-automatic-index-skips-explicit", "kest/format/brace_format.cpp",
+          "    ++automatic;", "    if (!has_index) ++automatic;"),
+    Fault("alert-throttle-899-seconds", "kest/diag/dev_alerts.cpp",
+          "if (last + kAlertIntervalSec >= now) return false;",
+          "if (last + kAlertIntervalSec > now) return false;"),
+    Fault("lock-stack-tenth-slot-counted", "kest/context/lock_accounting.h",
+          "if (i + 1 < CentralContext::kLockSlots) c.m_nLocksHeld", "c.m_nLocksHeld"),
+    # Locks and thread slots.
+    Fault("inline-release-frees-any-depth", "kest/platform/fast_lock.h",
+          "if (s.recursion == 1 && s.spinners", "if (s.recursion >= 1 && s.spinners"),
+    Fault("reentrant-try-uncounted", "kest/platform/word_lock.h",
+          "    if (s.owner.load(std::memory_order_relaxed) == me) {\n      ++s.recursion;\n      return true;",
+          "    if (s.owner.load(std::memory_order_relaxed) == me) {\n      return true;"),
+    Fault("freed-fast-slot-writable", "kest/platform/tls_posix.cpp",
+          "    if ((generation & 1) == 0) return false;\n    t_fast_slots", "    t_fast_slots"),
+    Fault("fast-slot-bound-off-by-one", "kest/platform/fast_thread.h",
+          "return index - 1 < kFastThreadSlots;", "return index - 1 <= kFastThreadSlots;"),
+    # CRC dispatch.
+    Fault("crc-prefers-256-bit", "kest/util/crc.cpp",
+          "  if (CrcKernelSupported(CrcKernel::kVpclmul512)) return CrcKernel::kVpclmul512;\n"
+          "  if (CrcKernelSupported(CrcKernel::kVpclmul256)) return CrcKernel::kVpclmul256;",
+          "  if (CrcKernelSupported(CrcKernel::kVpclmul256)) return CrcKernel::kVpclmul256;\n"
+          "  if (CrcKernelSupported(CrcKernel::kVpclmul512)) return CrcKernel::kVpclmul512;"),
+    # kestc.
+    Fault("sort-longer-line-first", "tools/kestc.cpp",
+          "return a.GetLength() < b.GetLength();", "return a.GetLength() > b.GetLength();"),
+    Fault("lang-check-status-2-lost", "tools/kestc.cpp",
+          "      if (status == 0) status = 1;", "      status = 1;"),
+]
+
+
+def run(cmd, timeout):
+    try:
+        return subprocess.run(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=timeout).returncode
+    except subprocess.TimeoutExpired:
+        return "timeout"
+
+
+def plant(fault):
+    path = os.path.join(ROOT, fault.path)
+    original = open(path).read()
+    if original.count(fault.old) != 1:
+        return "stale"
+    try:
+        open(path, "w").write(original.replace(fault.old, fault.new))
+        build = run(["cmake", "--build", "--preset", fault.preset, "--target", "kest_tests",
+                     "kestc"], 1800)
+        if build != 0:
+            return "unbuildable"  # a fault the compiler refuses proves nothing about the tests
+        cmd = ["ctest", "--preset", fault.preset, "-j2", "--timeout", "120",
+               "-E", "^(Package|Layers|Headers)\\."]
+        if fault.tests:
+            cmd += ["-R", fault.tests]
+        result = run(cmd, 3600)
+        return "missed" if result == 0 else "caught"
+    finally:
+        open(path, "w").write(original)
+
+
+def main(argv):
+    if argv[1:] == ["--list"]:
+        for fault in FAULTS:
+            print(f"{fault.name:42} {fault.path} ({fault.preset})")
+        return 0
+    chosen = [f for f in FAULTS if len(argv) < 2 or f.name in argv[1:]]
+    results = []
+    for fault in chosen:
+        start = time.time()
+        outcome = plant(fault)
+        results.append((fault.name, outcome))
+        print(f"{fault.name:42} {outcome:24} {time.time() - start:5.0f} s", flush=True)
+    # Put the tree's own build back.
+    for preset in sorted({f.preset for f in chosen}):
+        run(["cmake", "--build", "--preset", preset, "--target", "kest_tests", "kestc"], 1800)
+    caught = sum(1 for _, outcome in results if outcome == "caught")
+    print(f"{caught} of {len(results)} faults caught")
+    return 0 if caught == len(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
