@@ -101,24 +101,24 @@ TEST(AppPaths, SystemFolderAndRealExecutable) {
 }
 
 TEST(Wildcards, CaseInsensitiveStarAndQuestionMark) {
-  using kest::MatchesWildcard;
-  EXPECT_TRUE(MatchesWildcard(u"*.txt", u"notes.TXT"));
-  EXPECT_TRUE(MatchesWildcard(u"*", u""));
-  EXPECT_TRUE(MatchesWildcard(u"*.*", u"noext"));  // as on Windows
-  EXPECT_TRUE(MatchesWildcard(u"a?c", u"ABC"));
-  EXPECT_FALSE(MatchesWildcard(u"a?c", u"ac"));
-  EXPECT_TRUE(MatchesWildcard(u"*a*b*", u"xxaYYbzz"));
-  EXPECT_FALSE(MatchesWildcard(u"*a*b", u"xxaYYbzz"));
-  EXPECT_TRUE(MatchesWildcard(u"lang_*.txt", u"LANG_de.txt"));
-  EXPECT_FALSE(MatchesWildcard(u"lang_*.txt", u"lang_de.txt.bak"));
-  EXPECT_TRUE(MatchesWildcard(u"a**", u"abc"));
-  EXPECT_TRUE(MatchesWildcard(u"a**", u"a"));
-  EXPECT_TRUE(MatchesWildcard(u"**", u""));
-  EXPECT_FALSE(MatchesWildcard(u"b**", u"abc"));
-  EXPECT_TRUE(MatchesWildcard(u"*?", u"x"));
-  EXPECT_FALSE(MatchesWildcard(u"*?", u""));
-  EXPECT_FALSE(MatchesWildcard(nullptr, u"x"));
-  EXPECT_FALSE(MatchesWildcard(u"x", nullptr));
+  struct Case {
+    const char16_t* pattern;
+    const char16_t* name;
+    bool matches;
+  };
+  const Case cases[] = {
+      {u"*.txt", u"notes.TXT", true}, {u"*", u"", true},     {u"*.*", u"noext", true},  // as on Windows
+      {u"a?c", u"ABC", true},         {u"a?c", u"ac", false}, {u"*a*b*", u"xxaYYbzz", true},
+      {u"*a*b", u"xxaYYbzz", false},  {u"lang_*.txt", u"LANG_de.txt", true},
+      {u"lang_*.txt", u"lang_de.txt.bak", false},            {u"a**", u"abc", true},
+      {u"a**", u"a", true},           {u"**", u"", true},     {u"b**", u"abc", false},
+      {u"*?", u"x", true},            {u"*?", u"", false},    {nullptr, u"x", false},
+      {u"x", nullptr, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(kest::MatchesWildcard(c.pattern, c.name), c.matches)
+        << testing::PrintToString(c.pattern) << " " << testing::PrintToString(c.name);
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "kest/context/central_context.h"
 #include "kest/platform/tls.h"
 #include "kest/util/crc.h"
+#include "order_check.h"
 
 namespace {
 
@@ -205,24 +206,7 @@ TEST(CachedString, OrderIsByTextWithNoTextFirst) {
                                          CachedString(std::u16string_view(u"a\0\u0100", 3)),
                                          CachedString(std::u16string_view(u"a\0\u00FF", 3)),
                                          CachedString(u"a")};
-  for (const auto& x : all) {
-    EXPECT_FALSE(x < x);
-    for (const auto& y : all) {
-      if (x < y) {
-        EXPECT_FALSE(y < x);
-      }
-      const bool x_equiv_y = !(x < y) && !(y < x);
-      for (const auto& z : all) {
-        if (x < y && y < z) {
-          EXPECT_TRUE(x < z);
-        }
-        const bool y_equiv_z = !(y < z) && !(z < y);
-        if (x_equiv_y && y_equiv_z) {
-          EXPECT_TRUE(!(x < z) && !(z < x));
-        }
-      }
-    }
-  }
+  ExpectStrictWeakOrder(all, [](const CachedString& a, const CachedString& b) { return a < b; });
   // "item007" and "item7" are different keys of an ordered map; so are texts past a NUL.
   std::map<CachedString, int> map;
   for (const auto& x : all) map[x] = 1;

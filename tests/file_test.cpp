@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 
 #include "kest/lang/language.h"
@@ -20,6 +19,8 @@
 #include <chrono>
 #include <functional>
 #include <future>
+
+#include "scoped_env.h"
 #endif
 
 namespace {
@@ -53,20 +54,46 @@ class FileRead : public ::testing::Test {
   fs::path folder_;
 };
 
-TEST_F(FileRead, WholeFilesUpToTheCap) {
+// Whole regular files up to the cap, every byte; anything else reads as nothing, with a status
+// that tells missing, unreadable and too large apart.
+TEST_F(FileRead, WholeRegularFilesUpToTheCap) {
   const std::string content("ab\0cd\r\n\xFF", 8);
-  const fs::path path = Write("ten.txt", content);
-  std::string bytes = "left over";
-  EXPECT_EQ(kest::platform::ReadWholeFile(U16(path), 8, bytes), FileReadStatus::kOk);
-  EXPECT_EQ(bytes, content) << "every byte, NUL included";
-  EXPECT_EQ(kest::platform::ReadWholeFile(U16(path), 7, bytes), FileReadStatus::kTooLarge);
-  EXPECT_TRUE(bytes.empty()) << "nothing is kept from a refused read";
-  EXPECT_EQ(kest::platform::ReadWholeFile(U16(Write("empty", "")), 0, bytes), FileReadStatus::kOk);
-  EXPECT_TRUE(bytes.empty());
   const std::string big(100000, 'x');
-  EXPECT_EQ(kest::platform::ReadWholeFile(U16(Write("big", big)), 1 << 20, bytes),
-            FileReadStatus::kOk);
-  EXPECT_EQ(bytes, big);
+  Write("ten.txt", content);
+  Write("empty", "");
+  Write("big", big);
+#if !defined(_WIN32)
+  // A link that leads back to itself exists but cannot be opened, for root too.
+  fs::create_symlink(folder_ / "loop_b", folder_ / "loop_a");
+  fs::create_symlink(folder_ / "loop_a", folder_ / "loop_b");
+#endif
+  struct Case {
+    fs::path path;
+    size_t cap;
+    FileReadStatus status;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {folder_ / "ten.txt", 8, FileReadStatus::kOk, content},
+      {folder_ / "ten.txt", 7, FileReadStatus::kTooLarge, ""},
+      {folder_ / "empty", 0, FileReadStatus::kOk, ""},
+      {folder_ / "big", 1 << 20, FileReadStatus::kOk, big},
+      {folder_ / "none.txt", 100, FileReadStatus::kMissing, ""},
+      {folder_, 100, FileReadStatus::kMissing, ""},  // a folder is not a file
+      {folder_ / "none" / "x.txt", 100, FileReadStatus::kMissing, ""},
+#if !defined(_WIN32)
+      {folder_ / "loop_a", 100, FileReadStatus::kUnreadable, ""},
+#endif
+  };
+  for (const Case& c : cases) {
+    std::string bytes = "left over";
+    EXPECT_EQ(kest::platform::ReadWholeFile(U16(c.path), c.cap, bytes), c.status) << c.path;
+    EXPECT_EQ(bytes, c.bytes) << c.path;
+    EXPECT_EQ(kest::platform::FileExists(U16(c.path)), c.status != FileReadStatus::kMissing &&
+                                                          c.status != FileReadStatus::kUnreadable)
+        << c.path;
+  }
+  EXPECT_FALSE(kest::platform::FileExists(u""));
 }
 
 // Windows file systems ignore case; on POSIX the exact name wins, then an entry equal ignoring case.
@@ -87,21 +114,6 @@ TEST_F(FileRead, NamesAreFoundIgnoringCase) {
   Write("exact.txt", "e");
   Write("EXACT.TXT", "E");
   EXPECT_EQ(kest::platform::FindFileIgnoringCase(folder, u"exact.txt"), folder + u"exact.txt");
-}
-
-TEST_F(FileRead, MissingFoldersAndFileTests) {
-  std::string bytes;
-  EXPECT_EQ(kest::platform::ReadWholeFile(U16(folder_ / "none.txt"), 100, bytes),
-            FileReadStatus::kMissing);
-  EXPECT_EQ(kest::platform::ReadWholeFile(U16(folder_), 100, bytes), FileReadStatus::kMissing)
-      << "a folder is not a file";
-  EXPECT_EQ(kest::platform::ReadWholeFile(U16(folder_ / "none" / "x.txt"), 100, bytes),
-            FileReadStatus::kMissing);
-  const fs::path file = Write("PageMod.dll", "MZ");
-  EXPECT_TRUE(kest::platform::FileExists(U16(file)));
-  EXPECT_FALSE(kest::platform::FileExists(U16(folder_)));
-  EXPECT_FALSE(kest::platform::FileExists(U16(folder_ / "missing.dll")));
-  EXPECT_FALSE(kest::platform::FileExists(u""));
 }
 
 #if !defined(_WIN32)
@@ -151,40 +163,8 @@ TEST_F(FileRead, NoReaderWaitsOnAFifo) {
   kest::platform::SetExecutablePathForTesting(nullptr);
 }
 
-TEST_F(FileRead, UnreadableFilesAreToldApart) {
-  // A link that leads back to itself exists but cannot be opened, for root too.
-  fs::create_symlink(folder_ / "loop_b", folder_ / "loop_a");
-  fs::create_symlink(folder_ / "loop_a", folder_ / "loop_b");
-  std::string bytes;
-  EXPECT_EQ(kest::platform::ReadWholeFile(U16(folder_ / "loop_a"), 100, bytes),
-            FileReadStatus::kUnreadable);
-  EXPECT_FALSE(kest::platform::FileExists(U16(folder_ / "loop_a")));
-}
-
-// The environment variables gettext reads, set for one case and restored afterwards.
-class Locale : public ::testing::Test {
- protected:
-  static constexpr const char* kNames[] = {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"};
-  void SetUp() override {
-    for (int i = 0; i < 4; ++i) {
-      const char* value = std::getenv(kNames[i]);
-      saved_[i] = value != nullptr ? std::optional<std::string>(value) : std::nullopt;
-    }
-  }
-  void TearDown() override {
-    for (int i = 0; i < 4; ++i) Set(kNames[i], saved_[i] ? saved_[i]->c_str() : nullptr);
-  }
-  static void Set(const char* name, const char* value) {
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  std::optional<std::string> saved_[4];
-};
-
-TEST_F(Locale, PosixLocaleVariablesBecomeATag) {
+TEST(Locale, PosixLocaleVariablesBecomeATag) {
+  ScopedEnv env;
   struct Case {
     const char* lc_all;
     const char* lc_messages;
@@ -209,10 +189,10 @@ TEST_F(Locale, PosixLocaleVariablesBecomeATag) {
       {nullptr, nullptr, "en_US", "", u"en-US"},
   };
   for (const Case& c : cases) {
-    Set("LC_ALL", c.lc_all);
-    Set("LC_MESSAGES", c.lc_messages);
-    Set("LANG", c.lang);
-    Set("LANGUAGE", c.language);
+    env.Set("LC_ALL", c.lc_all);
+    env.Set("LC_MESSAGES", c.lc_messages);
+    env.Set("LANG", c.lang);
+    env.Set("LANGUAGE", c.language);
     EXPECT_EQ(kest::platform::UserUiLocale(), c.expected)
         << (c.lc_all ? c.lc_all : "-") << " " << (c.lc_messages ? c.lc_messages : "-") << " "
         << (c.lang ? c.lang : "-") << " " << (c.language ? c.language : "-");

@@ -18,6 +18,10 @@
 #include "kest/platform/file.h"
 #include "kest/platform/paths.h"
 
+#if !defined(_WIN32)
+#include "scoped_env.h"
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -268,26 +272,11 @@ TEST_F(Language, ListNamesEveryLanguageThatLoads) {
 TEST_F(Language, PreferredTagFollowsTheUserLocale) {
   EXPECT_EQ(U(kest::PreferredLanguageTag()), u"EN") << "nothing installed";
 #if !defined(_WIN32)
-  // POSIX reads the locale from the environment (restored afterwards); Windows from the user's
-  // settings, whatever they are.
-  struct Override {
-    Override(const char* name, const char* value) : name_(name) {
-      const char* old = std::getenv(name);
-      if (old != nullptr) saved_ = old;
-      had_ = old != nullptr;
-      setenv(name, value, 1);
-    }
-    ~Override() {
-      if (had_) {
-        setenv(name_, saved_.c_str(), 1);
-      } else {
-        unsetenv(name_);
-      }
-    }
-    const char* name_;
-    std::string saved_;
-    bool had_ = false;
-  } lc_all("LC_ALL", "de_AT.UTF-8"), language_list("LANGUAGE", "");
+  // POSIX reads the locale from the environment; Windows from the user's settings, whatever they
+  // are.
+  ScopedEnv env;
+  env.Set("LC_ALL", "de_AT.UTF-8");
+  env.Set("LANGUAGE", "");
 #endif
   const std::u16string locale = kest::platform::UserUiLocale();
   const std::u16string language = locale.substr(0, locale.find(u'-'));

@@ -26,130 +26,136 @@ std::string Narrow(const PlaceholderValue& v, const char* format = nullptr) {
   return out;
 }
 
+// What a value renders as, wide and narrow, in its kind's default form or with `spec`.
+struct Rendering {
+  PlaceholderValue value;
+  const char* spec;  // null: the default form
+  const char* text;
+};
+
+std::u16string Widen(const char* text) { return std::u16string(text, text + std::strlen(text)); }
+
+void ExpectRenderings(const std::vector<Rendering>& cases) {
+  for (const Rendering& c : cases) {
+    const std::u16string wide_spec = c.spec ? Widen(c.spec) : std::u16string();
+    EXPECT_EQ(Narrow(c.value, c.spec), c.text) << (c.spec ? c.spec : "default") << " " << c.text;
+    EXPECT_EQ(Wide(c.value, c.spec ? wide_spec.c_str() : nullptr), Widen(c.text))
+        << (c.spec ? c.spec : "default") << " " << c.text;
+  }
+}
+
 TEST(PlaceholderValue, ConstructorsPickTheKind) {
-  const char16_t* wide = u"w";
-  const char* narrow = "n";
   int dummy = 0;
-  EXPECT_EQ(PlaceholderValue(wide).type(), ePVWideString);
-  EXPECT_EQ(PlaceholderValue(VelString(u"v")).type(), ePVWideString);
-  EXPECT_EQ(PlaceholderValue(narrow).type(), ePVNarrowString);
-  EXPECT_EQ(PlaceholderValue(u'c').type(), ePVWideChar);
-  EXPECT_EQ(PlaceholderValue('c').type(), ePVNarrowChar);
-  EXPECT_EQ(PlaceholderValue(static_cast<unsigned char>(10)).type(), ePVByte);
-  EXPECT_EQ(PlaceholderValue(-5).type(), ePVInt);
-  EXPECT_EQ(PlaceholderValue(-5).bits(), 0xFFFFFFFBull) << "32 bits, upper half zero";
-  EXPECT_EQ(PlaceholderValue(7u).type(), ePVUnsignedLong);
-  EXPECT_EQ(PlaceholderValue(static_cast<unsigned short>(7)).type(), ePVInt);
-  EXPECT_EQ(PlaceholderValue(static_cast<long long>(-1)).type(), ePVInt64);
-  EXPECT_EQ(PlaceholderValue(static_cast<unsigned long long>(1)).type(), ePVUInt64);
-  EXPECT_EQ(PlaceholderValue(1.5).type(), ePVDouble);
-  EXPECT_EQ(PlaceholderValue(static_cast<const void*>(&dummy)).type(), ePVPointer);
-  EXPECT_EQ(PlaceholderValue(nullptr).type(), ePVPointer);
-  EXPECT_EQ(PlaceholderValue(static_cast<const void*>(&dummy), ePVUnsigned).type(), ePVUnsigned);
   struct Quad {
     long long QuadPart;
   };
   struct UQuad {
     unsigned long long QuadPart;
   };
-  EXPECT_EQ(PlaceholderValue(Quad{-3}).type(), ePVInt64);
-  EXPECT_EQ(PlaceholderValue(UQuad{3}).type(), ePVUInt64);
+  const std::pair<PlaceholderValue, PlaceholderValueType> cases[] = {
+      {PlaceholderValue(u"w"), ePVWideString},
+      {PlaceholderValue(VelString(u"v")), ePVWideString},
+      {PlaceholderValue("n"), ePVNarrowString},
+      {PlaceholderValue(u'c'), ePVWideChar},
+      {PlaceholderValue('c'), ePVNarrowChar},
+      {PlaceholderValue(static_cast<unsigned char>(10)), ePVByte},
+      {PlaceholderValue(-5), ePVInt},
+      {PlaceholderValue(static_cast<unsigned short>(7)), ePVInt},
+      {PlaceholderValue(7u), ePVUnsignedLong},
+      {PlaceholderValue(static_cast<long long>(-1)), ePVInt64},
+      {PlaceholderValue(Quad{-3}), ePVInt64},
+      {PlaceholderValue(static_cast<unsigned long long>(1)), ePVUInt64},
+      {PlaceholderValue(UQuad{3}), ePVUInt64},
+      {PlaceholderValue(1.5), ePVDouble},
+      {PlaceholderValue(static_cast<const void*>(&dummy)), ePVPointer},
+      {PlaceholderValue(nullptr), ePVPointer},
+      {PlaceholderValue(static_cast<const void*>(&dummy), ePVUnsigned), ePVUnsigned},
+  };
+  for (const auto& [value, type] : cases) EXPECT_EQ(value.type(), type) << type;
+  EXPECT_EQ(PlaceholderValue(-5).bits(), 0xFFFFFFFBull) << "32 bits, upper half zero";
   // long keeps all its bits wherever it is 64 bits wide.
   const long big = sizeof(long) == 8 ? static_cast<long>(INT64_MAX / 3) : 123;
   EXPECT_EQ(Narrow(PlaceholderValue(big)), std::to_string(big));
 }
 
-TEST(PlaceholderValue, DefaultRenderings) {
-  EXPECT_EQ(Narrow(PlaceholderValue(-5)), "-5");
-  EXPECT_EQ(Wide(PlaceholderValue(-5)), u"-5");
-  EXPECT_EQ(Narrow(PlaceholderValue(4000000000u)), "4000000000");
-  EXPECT_EQ(Narrow(PlaceholderValue(static_cast<unsigned char>(10))), "0A");
-  EXPECT_EQ(Wide(PlaceholderValue(1.5)), u"1.500000");
-  EXPECT_EQ(Narrow(PlaceholderValue(static_cast<const void*>(nullptr))), "0000000000000000");
-  EXPECT_EQ(Wide(PlaceholderValue(reinterpret_cast<const void*>(uintptr_t{0xABCDEF}))),
-            u"0000000000ABCDEF");
-  EXPECT_EQ(Narrow(PlaceholderValue(static_cast<long long>(INT64_MIN))), "-9223372036854775808");
-  EXPECT_EQ(Wide(PlaceholderValue(static_cast<unsigned long long>(UINT64_MAX))),
-            u"18446744073709551615");
+// Default forms, and the conversions the runtime sweeps below leave out: 64-bit lengths, the
+// conversions of characters and strings, an own format and a spec that overrides it.
+TEST(PlaceholderValue, RendersDefaultsAndEveryKindOfConversion) {
+  ExpectRenderings({
+      {PlaceholderValue(-5), nullptr, "-5"},
+      {PlaceholderValue(4000000000u), nullptr, "4000000000"},
+      {PlaceholderValue(static_cast<unsigned char>(10)), nullptr, "0A"},
+      {PlaceholderValue(1.5), nullptr, "1.500000"},
+      {PlaceholderValue(static_cast<const void*>(nullptr)), nullptr, "0000000000000000"},
+      {PlaceholderValue(reinterpret_cast<const void*>(uintptr_t{0xABCDEF})), nullptr,
+       "0000000000ABCDEF"},
+      {PlaceholderValue(static_cast<long long>(INT64_MIN)), nullptr, "-9223372036854775808"},
+      {PlaceholderValue(static_cast<unsigned long long>(UINT64_MAX)), nullptr,
+       "18446744073709551615"},
+      {PlaceholderValue('x'), nullptr, "x"},
+      {PlaceholderValue("narrow"), nullptr, "narrow"},
+      {PlaceholderValue(u"wide"), nullptr, "wide"},
+      {PlaceholderValue(static_cast<long long>(-7)), "%I64d", "-7"},
+      {PlaceholderValue(static_cast<long long>(-7)), "%d", "-7"},  // the low 32 bits
+      {PlaceholderValue(static_cast<unsigned long long>(1) << 40), "%d", "0"},
+      {PlaceholderValue(static_cast<unsigned long long>(1) << 40), "%llu", "1099511627776"},
+      {PlaceholderValue(static_cast<unsigned char>(0xAB)), "%d", "171"},
+      {PlaceholderValue(65), "%c", "A"},
+      {PlaceholderValue(u'B'), "%c", "B"},
+      {PlaceholderValue(7), "n=%d items (100%%)", "n=7 items (100%)"},
+      {PlaceholderValue(255u, u"%08X"), nullptr, "000000FF"},
+      {PlaceholderValue(255u, u"%08X"), "%u", "255"},
+      {PlaceholderValue(u"wide"), "%s", "wide"},
+      {PlaceholderValue(u"wide"), "%S", "wide"},  // read as wide text anyway
+      {PlaceholderValue("narrow"), "%s", "narrow"},
+      {PlaceholderValue(u"abcdef"), "%.3s", "abc"},
+      {PlaceholderValue(u"ab"), "%5s|%-4s", "   ab|%-4s"},  // one value per format
+  });
   EXPECT_EQ(Wide(PlaceholderValue(u'\u00E9')), u"\u00E9");
-  EXPECT_EQ(Narrow(PlaceholderValue('x')), "x");
-  EXPECT_EQ(Wide(PlaceholderValue("narrow")), u"narrow");
-  EXPECT_EQ(Narrow(PlaceholderValue(u"wide")), "wide");
   EXPECT_EQ(Wide(PlaceholderValue(static_cast<const char16_t*>(nullptr))), u"");
   EXPECT_EQ(Narrow(PlaceholderValue(static_cast<const char*>(nullptr))), "(null)");
-}
-
-TEST(PlaceholderValue, WideStringCopyHonoursTheBuffer) {
-  const PlaceholderValue five(u"abcde");
-  char16_t buffer[8] = {u'#', u'#', u'#', u'#', u'#', u'#', u'#', u'#'};
-  EXPECT_EQ(five.Format(buffer, 3, nullptr), -1);
-  EXPECT_EQ(std::u16string(buffer, 4), u"abc#") << "first 3 characters, no NUL";
-  EXPECT_EQ(five.Format(buffer, 6, nullptr), 5);
-  EXPECT_EQ(std::u16string(buffer), u"abcde");
-  EXPECT_EQ(five.Format(static_cast<char16_t*>(nullptr), 0, nullptr), 5);
-  char narrow[4] = {'#', '#', '#', '#'};
-  EXPECT_EQ(PlaceholderValue(12345).Format(narrow, 4, nullptr), -1);
-  EXPECT_EQ(narrow[0], 0) << "a narrow rendering that does not fit leaves an empty buffer";
-}
-
-TEST(PlaceholderValue, OwnFormatAndFormatArgument) {
-  const PlaceholderValue hex(255u, u"%08X");
-  EXPECT_EQ(Wide(hex), u"000000FF");
-  EXPECT_EQ(Narrow(hex), "000000FF");
-  EXPECT_EQ(Wide(hex, u"%u"), u"255") << "the argument wins";
-  EXPECT_EQ(Narrow(hex, "%x"), "ff");
-}
-
-TEST(PlaceholderValue, IntegerConversions) {
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%5d|"), u"   42|");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%-5d|"), u"42   |");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%05d"), u"00042");
-  EXPECT_EQ(Wide(PlaceholderValue(-42), u"%05d"), u"-0042");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%+d"), u"+42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"% d"), u" 42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%.4d"), u"0042");
-  EXPECT_EQ(Wide(PlaceholderValue(0), u"%.0d"), u"");
-  EXPECT_EQ(Wide(PlaceholderValue(255), u"%#x"), u"0xff");
-  EXPECT_EQ(Wide(PlaceholderValue(8), u"%o"), u"10");
-  EXPECT_EQ(Wide(PlaceholderValue(8), u"%#o"), u"010");
-  EXPECT_EQ(Wide(PlaceholderValue(-1), u"%u"), u"4294967295");
-  EXPECT_EQ(Wide(PlaceholderValue(70000), u"%hd"), u"4464");
-  EXPECT_EQ(Wide(PlaceholderValue(300), u"%hhu"), u"44");
-  EXPECT_EQ(Wide(PlaceholderValue(static_cast<long long>(-7)), u"%I64d"), u"-7");
-  EXPECT_EQ(Wide(PlaceholderValue(static_cast<long long>(-7)), u"%d"), u"-7") << "low 32 bits";
-  EXPECT_EQ(Wide(PlaceholderValue(static_cast<unsigned long long>(1) << 40), u"%d"), u"0");
-  EXPECT_EQ(Wide(PlaceholderValue(static_cast<unsigned long long>(1) << 40), u"%llu"),
-            u"1099511627776");
-  EXPECT_EQ(Narrow(PlaceholderValue(static_cast<unsigned char>(0xAB)), "%d"), "171");
-  EXPECT_EQ(Wide(PlaceholderValue(65), u"%c"), u"A");
-  EXPECT_EQ(Narrow(PlaceholderValue(u'B'), "%c"), "B");
-  EXPECT_EQ(Wide(PlaceholderValue(7), u"n=%d items (100%%)"), u"n=7 items (100%)");
-}
-
-TEST(PlaceholderValue, DoublesPrintTheRuntimesDigits) {
-  EXPECT_EQ(Wide(PlaceholderValue(3.14159), u"%.3f"), u"3.142");
-  EXPECT_EQ(Narrow(PlaceholderValue(1234.5), "%e"), "1.234500e+03");
-  EXPECT_EQ(Narrow(PlaceholderValue(0.0001), "%g"), "0.0001");
-  EXPECT_EQ(Narrow(PlaceholderValue(-2.5), "%8.2f|"), "   -2.50|");
-  EXPECT_EQ(Narrow(PlaceholderValue(2.5), "%-8.1f|"), "2.5     |");
-  EXPECT_EQ(Narrow(PlaceholderValue(1.0 / 3), "%.20f"), "0.33333333333333331483");
-  char expected[64];
-  std::snprintf(expected, sizeof(expected), "%+010.4e", 6.02214076e23);
-  EXPECT_EQ(Narrow(PlaceholderValue(6.02214076e23), "%+010.4e"), expected);
   // Wide widths stay bounded (4096) and are still rendered completely.
   EXPECT_EQ(Narrow(PlaceholderValue(1.0), "%9999f").size(), 4096u);
 }
 
-// The double path prints exactly what the C runtime prints, for every conversion and value here.
+// No spec, however hostile, reads through a non-pointer, writes anywhere or overruns: each prints
+// the value's default form.
+TEST(PlaceholderValue, MismatchedAndHostileSpecsPrintTheDefaultForm) {
+  const std::string long_spec = "%" + std::string(70, '1') + "d";
+  ExpectRenderings({
+      {PlaceholderValue(42), "%s", "42"},
+      {PlaceholderValue(42), "%S", "42"},
+      {PlaceholderValue(42), "%n", "42"},
+      {PlaceholderValue(42), "%*d", "42"},
+      {PlaceholderValue(42), "%.*d", "42"},
+      {PlaceholderValue(42), "%q", "42"},
+      {PlaceholderValue(42), "%", "42"},
+      {PlaceholderValue(42), "%f", "42"},
+      {PlaceholderValue(1.5), "%d", "1.500000"},
+      {PlaceholderValue(1.5), "%s", "1.500000"},
+      {PlaceholderValue(1.5), "%p", "1.500000"},
+      {PlaceholderValue(u"text"), "%d", "text"},
+      {PlaceholderValue("text"), "%x", "text"},
+      {PlaceholderValue(42), long_spec.c_str(), "42"},
+      {PlaceholderValue(42), "no conversion", "no conversion42"},
+      {PlaceholderValue(42), "%d and %s", "42 and %s"},
+      {PlaceholderValue(static_cast<const void*>(nullptr), static_cast<PlaceholderValueType>(99)),
+       nullptr, "0"},
+  });
+  EXPECT_EQ(Wide(PlaceholderValue(u"x"), u"%p").size(), 16u) << "a string's address, not its text";
+}
+
 // Flags, width, precision and length together, against the C library's own printf.
 TEST(PlaceholderValue, IntegersMatchTheRuntimeAcrossFlagCombinations) {
-  EXPECT_EQ(Narrow(PlaceholderValue(7), "%05.3d"), "  007") << "a precision drops the 0 flag";
-  EXPECT_EQ(Narrow(PlaceholderValue(8), "%#.2o"), "010");
-  EXPECT_EQ(Narrow(PlaceholderValue(0), "% u"), "0") << "no sign space on unsigned conversions";
-  EXPECT_EQ(Narrow(PlaceholderValue(0), "%#.0o"), "0") << "'#' forces one zero digit";
-  EXPECT_EQ(Narrow(PlaceholderValue(0x10000), "%#.ho"), "0");
-  EXPECT_EQ(Narrow(PlaceholderValue(8), "%#.0o"), "010");
-  EXPECT_EQ(Narrow(PlaceholderValue(8), "%-#5.o|"), "010  |");
+  ExpectRenderings({
+      {PlaceholderValue(7), "%05.3d", "  007"},  // a precision drops the 0 flag
+      {PlaceholderValue(8), "%#.2o", "010"},
+      {PlaceholderValue(0), "% u", "0"},      // no sign space on unsigned conversions
+      {PlaceholderValue(0), "%#.0o", "0"},    // '#' forces one zero digit
+      {PlaceholderValue(0x10000), "%#.ho", "0"},
+      {PlaceholderValue(8), "%#.0o", "010"},
+      {PlaceholderValue(8), "%-#5.o|", "010  |"},
+  });
   const char* const flags[] = {"", "-", "+", " ", "0", "#", "-+", "0+", "0 ", "#0", "-#", "+ "};
   const char* const widths[] = {"", "1", "6"};
   const char* const precisions[] = {"", ".", ".0", ".2", ".5"};
@@ -203,9 +209,9 @@ TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
   const double values[] = {0.0,    -0.0,        1.0,   -1.5,    0.1,      2.5,
                            1e-5,   123456789.0, 1e21,  6.02e23, -3.75e-9, 0.000123456,
                            99.995, 1.0 / 3,     1e300, 5e-324};
-  const char* specs[] = {"%f",  "%.0f",    "%.1f",   "%.3f",  "%10.2f", "%-10.2f|", "%+f",
-                         "% f", "%010.3f", "%e",     "%.2e",  "%E",     "%g",       "%.3g",
-                         "%G",  "%.0g",    "%12.4g", "%+.2E", "%F"};
+  const char* specs[] = {"%f",   "%.0f",   "%.1f", "%.3f",    "%10.2f", "%-10.2f|", "%+f",
+                         "% f",  "%010.3f", "%e",  "%.2e",    "%E",     "%g",       "%.3g",
+                         "%G",   "%.0g",   "%12.4g", "%+.2E", "%F",     "%.20f",    "%+010.4e"};
   for (double v : values) {
     for (const char* spec : specs) {
       char expected[512];
@@ -225,111 +231,85 @@ TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
     std::snprintf(expected, sizeof(expected), spec, v);
     ASSERT_EQ(Narrow(PlaceholderValue(v), spec), expected) << spec << " of " << v;
     // The wide rendering takes its own shortcut for "%.Nf"; negative values too.
-    const std::u16string wide_spec =
-        u"%." + std::u16string(1, static_cast<char16_t>(u'0' + precision)) + u"f";
-    const std::string wide_result = [&] {
-      std::string narrowed;
-      for (char16_t c : Wide(PlaceholderValue(-v), wide_spec.c_str()))
-        narrowed += static_cast<char>(c);
-      return narrowed;
-    }();
     std::snprintf(expected, sizeof(expected), spec, -v);
-    ASSERT_EQ(wide_result, expected) << spec << " of " << -v;
+    ASSERT_EQ(Wide(PlaceholderValue(-v), Widen(spec).c_str()), Widen(expected)) << spec << -v;
   }
 }
 
 // Short integer and "%.Nf" specs take a direct path in the wide rendering; the narrow rendering
 // always goes through the general machinery, so the two must agree, buffer rules included.
 TEST(PlaceholderValue, ShortSpecsMatchTheGeneralMachinery) {
-  const PlaceholderValue values[] = {
-      PlaceholderValue(0),
-      PlaceholderValue(7),
-      PlaceholderValue(-7),
-      PlaceholderValue(99),
-      PlaceholderValue(100),
-      PlaceholderValue(INT_MIN),
-      PlaceholderValue(INT_MAX),
-      PlaceholderValue(0xBEEFu),
-      PlaceholderValue(0xFFFFFFFFu),
-      PlaceholderValue(static_cast<unsigned char>(10)),
-      PlaceholderValue(static_cast<long long>(-1) << 40),
-      PlaceholderValue(static_cast<unsigned long long>(123456789012345ull))};
+  const PlaceholderValue values[] = {PlaceholderValue(0),
+                                     PlaceholderValue(7),
+                                     PlaceholderValue(-7),
+                                     PlaceholderValue(99),
+                                     PlaceholderValue(100),
+                                     PlaceholderValue(INT_MIN),
+                                     PlaceholderValue(INT_MAX),
+                                     PlaceholderValue(0xBEEFu),
+                                     PlaceholderValue(0xFFFFFFFFu),
+                                     PlaceholderValue(static_cast<unsigned char>(10)),
+                                     PlaceholderValue(static_cast<long long>(-1) << 40),
+                                     PlaceholderValue(static_cast<unsigned long long>(123456789012345ull))};
   for (const PlaceholderValue& v : values) {
     for (const char* flags : {"", "0", "1", "2", "5", "05", "12", "012", "99", "099"}) {
       for (char letter : {'d', 'i', 'u', 'x', 'X'}) {
         const std::string spec = std::string("%") + flags + letter;
-        const std::string expected = Narrow(v, spec.c_str());
-        const std::u16string wide_spec(spec.begin(), spec.end());
-        EXPECT_EQ(Wide(v, wide_spec.c_str()), std::u16string(expected.begin(), expected.end()))
+        EXPECT_EQ(Wide(v, Widen(spec.c_str()).c_str()), Widen(Narrow(v, spec.c_str()).c_str()))
             << spec << " of kind " << v.type();
       }
     }
   }
   for (double d : {0.0, -0.0, 0.5, -2.25, 99.995, 123456789.987654321, 1e9, 1e300}) {
     for (const char* spec : {"%.0f", "%.1f", "%.3f", "%.9f"}) {
-      const std::string expected = Narrow(PlaceholderValue(d), spec);
-      const std::u16string wide_spec(spec, spec + std::strlen(spec));
-      EXPECT_EQ(Wide(PlaceholderValue(d), wide_spec.c_str()),
-                std::u16string(expected.begin(), expected.end()))
+      EXPECT_EQ(Wide(PlaceholderValue(d), Widen(spec).c_str()),
+                Widen(Narrow(PlaceholderValue(d), spec).c_str()))
           << spec << " of " << d;
     }
   }
-  // Buffers: too small gives -1 with the first characters written, an exact fit no NUL.
-  char16_t out[8] = {u'#', u'#', u'#', u'#', u'#', u'#', u'#', u'#'};
-  EXPECT_EQ(PlaceholderValue(42).Format(out, 3, u"%05d"), -1);
-  EXPECT_EQ(std::u16string(out, 3), u"000");
-  EXPECT_EQ(PlaceholderValue(42).Format(out, 5, u"%05d"), 5);
-  EXPECT_EQ(std::u16string(out, 6), u"00042#");
-  EXPECT_EQ(PlaceholderValue(1.5).Format(out, 0, u"%.1f"), -1);
-  EXPECT_EQ(out[0], u'0') << "nothing written into a zero-length buffer";
 }
 
-TEST(PlaceholderValue, StringConversionsReadWhatTheRecordHolds) {
-  EXPECT_EQ(Wide(PlaceholderValue(u"wide"), u"%s"), u"wide");
-  EXPECT_EQ(Wide(PlaceholderValue(u"wide"), u"%S"), u"wide") << "read as wide text anyway";
-  EXPECT_EQ(Wide(PlaceholderValue("narrow"), u"%s"), u"narrow");
-  EXPECT_EQ(Narrow(PlaceholderValue(u"wide"), "%s"), "wide");
-  EXPECT_EQ(Wide(PlaceholderValue(u"abcdef"), u"%.3s"), u"abc");
-  EXPECT_EQ(Wide(PlaceholderValue(u"ab"), u"%5s|%-4s"), u"   ab|%-4s") << "one value per format";
-}
-
-// No spec, however hostile, reads through a non-pointer, writes anywhere or overruns: each prints
-// the value's default form.
-TEST(PlaceholderValue, MismatchedAndHostileSpecsPrintTheDefaultForm) {
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%s"), u"42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%S"), u"42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%n"), u"42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%*d"), u"42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%.*d"), u"42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%q"), u"42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%"), u"42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%f"), u"42");
-  EXPECT_EQ(Wide(PlaceholderValue(1.5), u"%d"), u"1.500000");
-  EXPECT_EQ(Wide(PlaceholderValue(1.5), u"%s"), u"1.500000");
-  EXPECT_EQ(Wide(PlaceholderValue(1.5), u"%p"), u"1.500000");
-  EXPECT_EQ(Wide(PlaceholderValue(u"text"), u"%d"), u"text");
-  EXPECT_EQ(Wide(PlaceholderValue("text"), u"%x"), u"text");
-  const std::u16string long_spec = u"%" + std::u16string(70, u'1') + u"d";
-  EXPECT_EQ(Wide(PlaceholderValue(42), long_spec.c_str()), u"42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"no conversion"), u"no conversion42");
-  EXPECT_EQ(Wide(PlaceholderValue(42), u"%d and %s"), u"42 and %s");
-  EXPECT_EQ(Wide(PlaceholderValue(static_cast<const void*>(nullptr),
-                                  static_cast<PlaceholderValueType>(99))),
-            u"0");
-  EXPECT_EQ(Wide(PlaceholderValue(u"x"), u"%p").size(), 16u) << "a string's address, not its text";
+// Too small a buffer gives -1 with the first characters written (an empty text for the narrow
+// rendering); an exact fit has no room for the NUL.
+TEST(PlaceholderValue, BuffersAreNeverOverrun) {
+  struct Case {
+    PlaceholderValue value;
+    const char16_t* spec;
+    int room;
+    int result;
+    std::u16string buffer;  // the first room + 1 units afterwards
+  };
+  const Case cases[] = {
+      {PlaceholderValue(u"abcde"), nullptr, 3, -1, u"abc#"},
+      {PlaceholderValue(u"abcde"), nullptr, 6, 5, std::u16string(u"abcde\0#", 7)},
+      {PlaceholderValue(42), u"%05d", 3, -1, u"000#"},
+      {PlaceholderValue(42), u"%05d", 5, 5, u"00042#"},
+      {PlaceholderValue(1.5), u"%.1f", 0, -1, u"#"},
+  };
+  for (const Case& c : cases) {
+    std::u16string out(8, u'#');
+    EXPECT_EQ(c.value.Format(out.data(), c.room, c.spec), c.result) << c.room;
+    EXPECT_EQ(out.substr(0, static_cast<size_t>(c.room) + 1), c.buffer) << c.room;
+  }
+  char narrow[4] = {'#', '#', '#', '#'};
+  EXPECT_EQ(PlaceholderValue(12345).Format(narrow, 4, nullptr), -1);
+  EXPECT_EQ(narrow[0], 0) << "a narrow rendering that does not fit leaves an empty buffer";
 }
 
 TEST(PlaceholderValue, LengthGuess) {
-  EXPECT_EQ(PlaceholderValue(static_cast<const char16_t*>(nullptr)).lengthGuess(), 0u);
-  EXPECT_EQ(PlaceholderValue(static_cast<const char*>(nullptr)).lengthGuess(), 0u);
-  EXPECT_EQ(PlaceholderValue(reinterpret_cast<const char*>(uintptr_t{999999})).lengthGuess(), 0u);
-  EXPECT_EQ(PlaceholderValue(u"12345").lengthGuess(), 5u);
-  EXPECT_EQ(PlaceholderValue("123").lengthGuess(), 3u);
-  EXPECT_EQ(PlaceholderValue(static_cast<long long>(1)).lengthGuess(), 10u);
-  EXPECT_EQ(PlaceholderValue(u'x').lengthGuess(), 1u);
-  EXPECT_EQ(PlaceholderValue(static_cast<unsigned char>(1)).lengthGuess(), 2u);
-  EXPECT_EQ(PlaceholderValue(nullptr).lengthGuess(), 16u);
-  EXPECT_EQ(PlaceholderValue(2.0).lengthGuess(), 10u);
+  const std::pair<PlaceholderValue, size_t> cases[] = {
+      {PlaceholderValue(static_cast<const char16_t*>(nullptr)), 0},
+      {PlaceholderValue(static_cast<const char*>(nullptr)), 0},
+      {PlaceholderValue(reinterpret_cast<const char*>(uintptr_t{999999})), 0},
+      {PlaceholderValue(u"12345"), 5},
+      {PlaceholderValue("123"), 3},
+      {PlaceholderValue(static_cast<long long>(1)), 10},
+      {PlaceholderValue(u'x'), 1},
+      {PlaceholderValue(static_cast<unsigned char>(1)), 2},
+      {PlaceholderValue(nullptr), 16},
+      {PlaceholderValue(2.0), 10},
+  };
+  for (const auto& [value, guess] : cases) EXPECT_EQ(value.lengthGuess(), guess) << value.type();
 }
 
 }  // namespace

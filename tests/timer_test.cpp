@@ -11,55 +11,50 @@ constexpr int64_t kTickBit = INT64_MIN;
 
 using Timers = FakeClockTest;
 
-TEST_F(Timers, ZeroMeansNoTimer) {
+// TimerDeltaMS at the default 10 MHz counter, one row a rule.
+TEST_F(Timers, DeltasFollowTheStampKinds) {
+  const int64_t start = 1000000;
+  const int64_t two31_ms = (int64_t{1} << 31) * 10000;
+  struct Case {
+    int64_t start, end;
+    int32_t unit;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {0, 12345, 1, 0},  // 0 means no timer, at either end
+      {12345, 0, 1, 0},
+      {start, start + 1500, 1, 0},  // 0.15 ms
+      {start, start + 1500, 100, 15},
+      {start, start + 250000, 1, 25},
+      {start, start + 250000, 1000, 25},  // any unit but 100 means milliseconds on the counter
+      {0xFFFFFFF0 | kTickBit, 0x10 | kTickBit, 1, 32},  // tick stamps wrap
+      {0xFFFFFFF0 | kTickBit, 0x10 | kTickBit, 1000, 32000},  // and do scale by the unit
+      {5000000, 4000000, 1, 1},  // negative elapsed reads as 1
+      {100 | kTickBit, 50 | kTickBit, 1, 1},
+      {1, 1 + two31_ms, 1, 1},  // 2^31 ms and more is not a plausible interval either
+      {2000000, TimerAdd(2000000, 123), 1, 123},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TimerDeltaMS(c.start, c.end, c.unit), c.expected) << c.start << " " << c.end;
+  }
   EXPECT_EQ(TimerEnd(0, 1), 0u);
-  EXPECT_EQ(TimerDeltaMS(0, 12345, 1), 0u);
-  EXPECT_EQ(TimerDeltaMS(12345, 0, 1), 0u);
   EXPECT_EQ(TimerEnd100thms(0), 0u);
+  ScriptedClock::counter = start + 420000;
+  EXPECT_EQ(TimerEnd(start, 1), 42u);
+  EXPECT_EQ(TimerEnd100thms(start), 4200u);
+  ScriptedClock::tick = 0x10;
+  EXPECT_EQ(TimerEnd(0xFFFFFFF0 | kTickBit, 1), 32u) << "read from the tick count, like the start";
 }
 
-TEST_F(Timers, StartUsesTheCounterAndFallsBackToTheTickCount) {
+TEST_F(Timers, StartFallsBackToTheTickCountAndAddMovesInEachUnit) {
   ScriptedClock::counter = 777;
   EXPECT_EQ(TimerStart(), 777);
   ScriptedClock::counter = 0;
   ScriptedClock::tick = 0x1234;
   EXPECT_EQ(TimerStart(), 0x1234 | kTickBit);
-}
-
-TEST_F(Timers, CounterStampsInMillisecondsAndHundredths) {
-  const int64_t start = 1000000;
-  EXPECT_EQ(TimerDeltaMS(start, start + 1500, 1), 0u);  // 0.15 ms
-  EXPECT_EQ(TimerDeltaMS(start, start + 1500, 100), 15u);
-  EXPECT_EQ(TimerDeltaMS(start, start + 250000, 1), 25u);
-  // Any unit but 100 means milliseconds for counter stamps.
-  EXPECT_EQ(TimerDeltaMS(start, start + 250000, 1000), 25u);
-  ScriptedClock::counter = start + 420000;
-  EXPECT_EQ(TimerEnd(start, 1), 42u);
-  EXPECT_EQ(TimerEnd100thms(start), 4200u);
-}
-
-TEST_F(Timers, TickStampsWrapAndScale) {
-  const int64_t start = 0xFFFFFFF0 | kTickBit;
-  const int64_t end = 0x10 | kTickBit;
-  EXPECT_EQ(TimerDeltaMS(start, end, 1), 32u);
-  EXPECT_EQ(TimerDeltaMS(start, end, 1000), 32000u);  // tick stamps do scale by the unit
-  ScriptedClock::tick = 0x10;
-  EXPECT_EQ(TimerEnd(start, 1), 32u);  // now read from the tick count, like the start
-}
-
-TEST_F(Timers, NegativeAndHugeElapsedReadAsOne) {
-  EXPECT_EQ(TimerDeltaMS(5000000, 4000000, 1), 1u);
-  EXPECT_EQ(TimerDeltaMS(100 | kTickBit, 50 | kTickBit, 1), 1u);
-  // 2^31 milliseconds and more is not a plausible interval either.
-  const int64_t two31_ms = (int64_t{1} << 31) * 10000;
-  EXPECT_EQ(TimerDeltaMS(1, 1 + two31_ms, 1), 1u);
-}
-
-TEST_F(Timers, AddMovesStampsInTheirOwnUnits) {
   EXPECT_EQ(TimerAdd(1000000, 5), 1000000 + 5 * 10000);
   EXPECT_EQ(TimerAdd(100 | kTickBit, 5), 105 | kTickBit);
   EXPECT_EQ(TimerAdd(0, 1), 10000);  // a counter stamp of 0 is moved like any other
-  EXPECT_EQ(TimerDeltaMS(2000000, TimerAdd(2000000, 123), 1), 123u);
 }
 
 // Frequencies too slow for the cached integer rates are measured exactly instead of dividing by

@@ -50,33 +50,6 @@ TEST_F(VelStringSharing, CopiesShareUntilOneWrites) {
   EXPECT_EQ(a.GetData()->nRefs, 1);
 }
 
-TEST_F(VelStringSharing, NoSharingWhenSwitchedOff) {
-  gbAllowSharedVelStrings = false;
-  VelString a(u"own block");
-  EXPECT_EQ(a.GetData()->nRefs, -1);
-  VelString b = a;
-  VelString c;
-  c = a;
-  EXPECT_NE(a.GetString(), b.GetString());
-  EXPECT_NE(a.GetString(), c.GetString());
-  EXPECT_EQ(Str(b), u"own block");
-  EXPECT_EQ(Str(c), u"own block");
-}
-
-TEST_F(VelStringSharing, LockedBuffersAreNeverShared) {
-  VelString a(u"locked");
-  a.LockBuffer();
-  EXPECT_EQ(a.GetData()->nRefs, -1);
-  VelString b = a;
-  EXPECT_NE(a.GetString(), b.GetString());
-  a = u"longer text than the block had room for";
-  EXPECT_EQ(a.GetData()->nRefs, -1) << "a locked string stays locked when it grows";
-  a.UnlockBuffer();
-  EXPECT_EQ(a.GetData()->nRefs, 1);
-  VelString c = a;
-  EXPECT_EQ(a.GetString(), c.GetString());
-}
-
 TEST_F(VelStringSharing, MoveTakesTheBlock) {
   VelString a(u"moving");
   const char16_t* chars = a.GetString();
@@ -164,13 +137,83 @@ TEST_F(VelStringBuffer, DirectWritingSetsTheLength) {
   EXPECT_EQ(none.GetString()[0], 0);
 }
 
-TEST(VelStringOps, ConstructionAndAssignment) {
-  EXPECT_EQ(Str(VelString(static_cast<const char16_t*>(nullptr))), u"");
-  EXPECT_EQ(Str(VelString(u"abc", 2)), u"ab");
-  EXPECT_EQ(Str(VelString(u"abc", -1)), u"");
-  EXPECT_EQ(Str(VelString(u'x', 3)), u"xxx");
-  EXPECT_EQ(Str(VelString(u'x', -3)), u"");
-  EXPECT_EQ(Str(VelString(std::u16string_view(u"view"))), u"view");
+// What each reading or building operation gives, one row a case.
+TEST(VelStringOps, ResultsOfBuildingAndSlicing) {
+  const VelString digits(u"0123456789");
+  const VelString words(u"one two one");
+  const VelString padded(u" \t\r\n text \u3000\u00A0");
+  const std::pair<VelString, const char16_t*> cases[] = {
+      {VelString(static_cast<const char16_t*>(nullptr)), u""},
+      {VelString(u"abc", 2), u"ab"},
+      {VelString(u"abc", -1), u""},
+      {VelString(u'x', 3), u"xxx"},
+      {VelString(u'x', -3), u""},
+      {VelString(std::u16string_view(u"view")), u"view"},
+      {VelString("plain") + VelString(" more"), u"plain more"},
+      {VelString(static_cast<const char*>(nullptr)), u""},
+      {u"<" + VelString(u"x") + u">", u"<x>"},
+      {u'[' + VelString(u"y") + u']', u"[y]"},
+      {digits.Mid(2, 3), u"234"},
+      {digits.Mid(8, 10), u"89"},
+      {digits.Mid(-3, 2), u"01"},
+      {digits.Mid(20, 2), u""},
+      {digits.Mid(3, -1), u""},
+      {digits.Mid(7), u"789"},
+      {digits.Left(3), u"012"},
+      {digits.Left(-1), u""},
+      {digits.Right(3), u"789"},
+      {digits.Right(30), u"0123456789"},
+      {VelString(padded).TrimLeft(), u"text \u3000\u00A0"},
+      {VelString(padded).TrimRight(), u" \t\r\n text"},
+      {VelString(padded).Trim(), u"text"},
+      {VelString(u"   ").Trim(), u""},
+      {VelString(u"xxaxx").Trim(u'x'), u"a"},
+      {VelString(u"xxaxx").TrimLeft(u'x'), u"axx"},
+      {VelString(u"xxaxx").TrimRight(u'x'), u"xxa"},
+      {VelString(u"<>a<>").Trim(u"<>"), u"a"},
+      {VelString(u"<>a<>").TrimLeft(u"<>"), u"a<>"},
+      {VelString(u"<>a<>").TrimRight(u"<>"), u"<>a"},
+      {VelString(u"<>a").Trim(static_cast<const char16_t*>(nullptr)), u"<>a"},
+      {VelString(u"Hello, World 42").MakeUpper(), u"HELLO, WORLD 42"},
+      {VelString(u"Hello, World 42").MakeLower(), u"hello, world 42"},
+      // Latin-1, Greek, Cyrillic and a title-case digraph; sharp s has no one-unit upper case.
+      {VelString(u"\u00E4\u00F6\u00FC\u00DF\u03B1\u0436\u01C6").MakeUpper(),
+       u"\u00C4\u00D6\u00DC\u00DF\u0391\u0416\u01C4"},
+      {VelString(u"\u00C4\u0391\u0416\u0130").MakeLower(), u"\u00E4\u03B1\u0436i"},
+  };
+  for (const auto& [result, expected] : cases) EXPECT_EQ(Str(result), expected);
+  EXPECT_EQ(digits.Mid(0).GetString(), digits.GetString()) << "the whole string is shared";
+  EXPECT_EQ(kest::ToUpper(u'\u00FF'), u'\u0178');
+  EXPECT_EQ(kest::ToUpper(u'\xD83D'), u'\xD83D');  // surrogates pass through
+
+  const std::pair<int, int> found[] = {
+      {words.Find(u"one"), 0},       {words.Find(u"one", 1), 8},  {words.Find(u"three"), -1},
+      {words.Find(u"one", 100), -1}, {words.Find(u"one", -5), 0}, {words.Find(u"", 3), 3},
+      {words.Find(static_cast<const char16_t*>(nullptr)), 0},      {words.Find(u'w'), 5},
+      {words.Find(u'o', 1), 6},      {words.ReverseFind(u'o'), 8}, {words.ReverseFind(u'z'), -1},
+      {words.FindOneOf(u"wx"), 5},   {words.FindOneOf(nullptr), -1},
+  };
+  for (size_t i = 0; i < std::size(found); ++i) EXPECT_EQ(found[i].first, found[i].second) << i;
+  // Comparisons by code unit: the sign counts.
+  const std::pair<int, int> compared[] = {
+      {VelString(u"abc").Compare(u"abc"), 0}, {VelString(u"abc").Compare(u"abd"), -1},
+      {VelString(u"abc").Compare(u"ab"), 1},  {VelString(u"abc").Compare(nullptr), 1},
+      {VelString(u"B").Compare(u"a"), -1},    {VelString(u"\xE9").Compare(u"z"), 1},
+      {VelString().Compare(nullptr), 0},      {VelString(u"abc").CompareNoCase(u"ABC"), 0},
+  };
+  for (size_t i = 0; i < std::size(compared); ++i) {
+    EXPECT_EQ((compared[i].first > 0) - (compared[i].first < 0), compared[i].second) << i;
+  }
+  EXPECT_TRUE(VelString(u"abc") == VelString(u"abc"));
+  EXPECT_TRUE(VelString(u"abc") == u"abc");
+  EXPECT_FALSE(VelString(u"abc") == u"abcd");
+  VelString shared(u"UPPER");
+  VelString copy = shared;
+  copy.MakeUpper();  // nothing changes, so nothing forks
+  EXPECT_EQ(copy.GetString(), shared.GetString());
+}
+
+TEST(VelStringOps, AssignmentAndAppendTakeTextFromAnywhere) {
   VelString s;
   s = u"text";
   s = s.GetString() + 1;  // from inside itself
@@ -179,36 +222,21 @@ TEST(VelStringOps, ConstructionAndAssignment) {
   EXPECT_EQ(Str(s), u"c");
   s = static_cast<const char16_t*>(nullptr);
   EXPECT_TRUE(s.IsEmpty());
-}
-
-TEST(VelStringOps, NarrowTextIsWidened) {
-  VelString s("plain");
-  EXPECT_EQ(Str(s), u"plain");
-  s += " more";
-  EXPECT_EQ(Str(s), u"plain more");
-  s = static_cast<const char*>(nullptr);
-  EXPECT_TRUE(s.IsEmpty());
   s = "";
   EXPECT_TRUE(s.IsEmpty());
-}
-
-TEST(VelStringOps, AppendAndConcatenate) {
-  VelString s(u"ab");
+  s = u"ab";
   s += s;  // from itself
-  EXPECT_EQ(Str(s), u"abab");
   s += u'c';
   s += static_cast<const char16_t*>(nullptr);
-  EXPECT_EQ(Str(s), u"ababc");
+  s += " ";
+  EXPECT_EQ(Str(s), u"ababc ");
   s = s + s;
-  EXPECT_EQ(Str(s), u"ababcababc");
-  EXPECT_EQ(Str(u"<" + VelString(u"x") + u">"), u"<x>");
-  EXPECT_EQ(Str(u'[' + VelString(u"y") + u']'), u"[y]");
+  EXPECT_EQ(Str(s), u"ababc ababc ");
   VelString r;
   VelString::Concatenate(r, u"left", 4, nullptr, 5);
   EXPECT_EQ(Str(r), u"left");
   VelString::Concatenate(r, r.GetString(), 2, r.GetString() + 2, 2);  // both halves from r
   EXPECT_EQ(Str(r), u"left");
-
   VelString grow;
   std::u16string expected;
   for (int i = 0; i < 3000; ++i) {
@@ -216,38 +244,6 @@ TEST(VelStringOps, AppendAndConcatenate) {
     expected += static_cast<char16_t>(u'a' + i % 26);
   }
   EXPECT_EQ(Str(grow), expected);
-}
-
-TEST(VelStringOps, CompareAndEquality) {
-  VelString s(u"abc");
-  EXPECT_EQ(s.Compare(u"abc"), 0);
-  EXPECT_LT(s.Compare(u"abd"), 0);
-  EXPECT_GT(s.Compare(u"ab"), 0);
-  EXPECT_GT(s.Compare(nullptr), 0);
-  EXPECT_LT(VelString(u"B").Compare(u"a"), 0);  // by code unit
-  EXPECT_GT(VelString(u"\xE9").Compare(u"z"), 0);
-  EXPECT_EQ(VelString().Compare(nullptr), 0);
-  EXPECT_EQ(s.CompareNoCase(u"ABC"), 0);
-  EXPECT_TRUE(s == VelString(u"abc"));
-  EXPECT_TRUE(s == u"abc");
-  EXPECT_FALSE(s == u"abcd");
-}
-
-TEST(VelStringOps, Find) {
-  VelString s(u"one two one");
-  EXPECT_EQ(s.Find(u"one"), 0);
-  EXPECT_EQ(s.Find(u"one", 1), 8);
-  EXPECT_EQ(s.Find(u"three"), -1);
-  EXPECT_EQ(s.Find(u"one", 100), -1);
-  EXPECT_EQ(s.Find(u"one", -5), 0);
-  EXPECT_EQ(s.Find(u"", 3), 3);
-  EXPECT_EQ(s.Find(static_cast<const char16_t*>(nullptr)), 0);
-  EXPECT_EQ(s.Find(u'w'), 5);
-  EXPECT_EQ(s.Find(u'o', 1), 6);
-  EXPECT_EQ(s.ReverseFind(u'o'), 8);
-  EXPECT_EQ(s.ReverseFind(u'z'), -1);
-  EXPECT_EQ(s.FindOneOf(u"wx"), 5);
-  EXPECT_EQ(s.FindOneOf(nullptr), -1);
 }
 
 TEST(VelStringOps, InsertDeleteRemove) {
@@ -273,21 +269,6 @@ TEST(VelStringOps, InsertDeleteRemove) {
   EXPECT_EQ(r.Remove(u'z'), 0);
 }
 
-TEST(VelStringOps, MidLeftRight) {
-  VelString s(u"0123456789");
-  EXPECT_EQ(Str(s.Mid(2, 3)), u"234");
-  EXPECT_EQ(Str(s.Mid(8, 10)), u"89");
-  EXPECT_EQ(Str(s.Mid(-3, 2)), u"01");
-  EXPECT_EQ(Str(s.Mid(20, 2)), u"");
-  EXPECT_EQ(Str(s.Mid(3, -1)), u"");
-  EXPECT_EQ(Str(s.Mid(7)), u"789");
-  EXPECT_EQ(s.Mid(0).GetString(), s.GetString());  // whole string: shared
-  EXPECT_EQ(Str(s.Left(3)), u"012");
-  EXPECT_EQ(Str(s.Right(3)), u"789");
-  EXPECT_EQ(Str(s.Right(30)), u"0123456789");
-  EXPECT_EQ(Str(s.Left(-1)), u"");
-}
-
 TEST(VelStringOps, Replace) {
   VelString s(u"a-b-c");
   EXPECT_EQ(s.Replace(u"-", u"--"), 2);
@@ -307,36 +288,6 @@ TEST(VelStringOps, Replace) {
   EXPECT_EQ(c.Replace(u'.', u'/'), 2);
   EXPECT_EQ(Str(c), u"a/b/c");
   EXPECT_EQ(c.Replace(u'/', u'/'), 0);
-}
-
-TEST(VelStringOps, Trim) {
-  VelString s(u" \t\r\n text \u3000\u00A0");
-  EXPECT_EQ(Str(VelString(s).TrimLeft()), u"text \u3000\u00A0");
-  EXPECT_EQ(Str(VelString(s).TrimRight()), u" \t\r\n text");
-  EXPECT_EQ(Str(s.Trim()), u"text");
-  EXPECT_EQ(Str(VelString(u"   ").Trim()), u"");
-  EXPECT_EQ(Str(VelString(u"xxaxx").Trim(u'x')), u"a");
-  EXPECT_EQ(Str(VelString(u"xxaxx").TrimLeft(u'x')), u"axx");
-  EXPECT_EQ(Str(VelString(u"xxaxx").TrimRight(u'x')), u"xxa");
-  EXPECT_EQ(Str(VelString(u"<>a<>").Trim(u"<>")), u"a");
-  EXPECT_EQ(Str(VelString(u"<>a<>").TrimLeft(u"<>")), u"a<>");
-  EXPECT_EQ(Str(VelString(u"<>a<>").TrimRight(u"<>")), u"<>a");
-  EXPECT_EQ(Str(VelString(u"<>a").Trim(static_cast<const char16_t*>(nullptr))), u"<>a");
-}
-
-TEST(VelStringOps, CaseMappingIsFixedAndOneToOne) {
-  EXPECT_EQ(Str(VelString(u"Hello, World 42").MakeUpper()), u"HELLO, WORLD 42");
-  EXPECT_EQ(Str(VelString(u"Hello, World 42").MakeLower()), u"hello, world 42");
-  // Latin-1, Greek, Cyrillic and a title-case digraph; sharp s has no one-unit upper case.
-  EXPECT_EQ(Str(VelString(u"\u00E4\u00F6\u00FC\u00DF\u03B1\u0436\u01C6").MakeUpper()),
-            u"\u00C4\u00D6\u00DC\u00DF\u0391\u0416\u01C4");
-  EXPECT_EQ(Str(VelString(u"\u00C4\u0391\u0416\u0130").MakeLower()), u"\u00E4\u03B1\u0436i");
-  EXPECT_EQ(kest::ToUpper(u'\u00FF'), u'\u0178');
-  EXPECT_EQ(kest::ToUpper(u'\xD83D'), u'\xD83D');  // surrogates pass through
-  VelString shared(u"UPPER");
-  VelString copy = shared;
-  copy.MakeUpper();  // nothing changes, so nothing forks
-  EXPECT_EQ(copy.GetString(), shared.GetString());
 }
 
 TEST(VelStringOps, OutOfRangeAccessIsDefined) {
