@@ -12,16 +12,21 @@ std::u16string Widen(const std::string& narrow) {
 
 // Malformed input becomes U+FFFD, one per bad byte, and decoding resumes at the next byte.
 TEST(Utf8, DecodesAndRepairs) {
-  EXPECT_EQ(Widen("\xC3\xA9t\xC3\xA9"), u"\u00E9t\u00E9");
-  EXPECT_EQ(Widen("\xE2\x82\xAC"), u"\u20AC");
-  EXPECT_EQ(Widen("\xF0\x9F\x98\x80"), u"\xD83D\xDE00");
-  EXPECT_EQ(Widen("a\xFFz"), u"a\uFFFDz");
-  EXPECT_EQ(Widen("\xC3"), u"\uFFFD");                                // truncated
-  EXPECT_EQ(Widen("\xE2\x82z"), u"\uFFFD\uFFFDz");                    // truncated mid-text
-  EXPECT_EQ(Widen("\xC0\xAF"), u"\uFFFD\uFFFD");                      // overlong
-  EXPECT_EQ(Widen("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");            // surrogate
-  EXPECT_EQ(Widen("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
-  EXPECT_EQ(Widen(""), u"");
+  const std::pair<const char*, std::u16string> cases[] = {
+      {"\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9"},
+      {"\xE2\x82\xAC", u"\u20AC"},
+      {"\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
+      {"a\xFFz", u"a\uFFFDz"},
+      {"\xC3", u"\uFFFD"},                                  // truncated
+      {"\xE2\x82z", u"\uFFFD\uFFFDz"},                      // truncated mid-text
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                        // overlong, in 2, 3 and 4 bytes
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
+      {"\xF0\x80\x80\xAF", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},              // surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"", u""},
+  };
+  for (const auto& [utf8, utf16] : cases) EXPECT_EQ(Widen(utf8), utf16) << testing::PrintToString(utf8);
 }
 
 TEST(Utf8, MeasuresAndNeverOverruns) {

@@ -4,10 +4,12 @@
 A fault is a small edit that a real mistake would make (an off-by-one, a dropped lock, a relaxed
 read that must acquire). Each is applied to a clean tree, the preset's tests and kestc are rebuilt,
 and the preset's tests run; the fault is caught when any test fails. The tree is restored after
-every fault, also when the run is interrupted.
+every fault, also when the run is interrupted. Builds go to build/plant-<preset>, configured from
+the preset without -Werror: a warning (an unused variable, clang's lock analysis) must not stand
+in for a test.
 
-    tools/plant_faults.py                 every fault (native ones in build/ci, the rest in
-                                          build/tsan; both presets must be configured)
+    tools/plant_faults.py                 every fault (native ones with the ci preset, threaded
+                                          ones with tsan)
     tools/plant_faults.py NAME...         only these
     tools/plant_faults.py --list
 
@@ -55,7 +57,7 @@ FAULTS = [
     Fault("checker-quote-splits-pair", "kest/lang/lang_check.cpp",
           "    --shown;\n", "\n"),
     Fault("checker-one-finding-per-unit", "kest/lang/lang_check.cpp",
-          "if (line != last_bad)", "if (true)"),
+          "if (line != last_bad)", "if (line >= last_bad)"),
     Fault("checker-marker-from-two-past", "kest/lang/lang_check.cpp",
           "(index >= values ?", "(index > values ?"),
     Fault("checker-lone-quote-is-quoted", "kest/lang/lang_check.cpp",
@@ -91,7 +93,7 @@ FAULTS = [
     Fault("spill-without-class-lock", "kest/strings/string_manager.cpp",
           "  if (!to_heap) {\n    kest::detail::CacheGuard guard(cache);",
           "  if (!to_heap) {",
-          preset="tsan", tests="Manager|LockedStrings|VelString"),
+          preset="tsan", tests="Manager"),
     Fault("logical-order-shorter-spelling-first", "kest/strings/logical_order.cpp",
           "if (length_a != length_b) return length_a > length_b ? -1 : 1;",
           "if (length_a != length_b) return length_a < length_b ? -1 : 1;"),
@@ -101,7 +103,7 @@ FAULTS = [
     Fault("round-size-not-clamped", "kest/strings/string_manager.cpp",
           "if (round > 256) {", "if (round > 1000) {"),
     Fault("utf8-overlong-accepted", "kest/base/utf.cpp",
-          "extra = 1, value = lead & 0x1F, min = 0x80;", "extra = 1, value = lead & 0x1F, min = 0;"),
+          "extra = 2, value = lead & 0x0F, min = 0x800;", "extra = 2, value = lead & 0x0F, min = 0;"),
     # Formatting, alerts and accounting.
     Fault("brace-automatic-index-skips-explicit", "kest/format/brace_format.cpp",
           "    ++automatic;", "    if (!has_index) ++automatic;"),
@@ -142,6 +144,19 @@ def run(cmd, timeout):
         return "timeout"
 
 
+def build_dir(preset):
+    return os.path.join(ROOT, "build", "plant-" + preset)
+
+
+def build(preset):
+    if not os.path.exists(os.path.join(build_dir(preset), "CMakeCache.txt")):
+        configured = run(["cmake", "--preset", preset, "-B", build_dir(preset), "-DKEST_WERROR=OFF",
+                          "-DKEST_BUILD_BENCHMARKS=OFF"], 600)
+        if configured != 0:
+            return configured
+    return run(["cmake", "--build", build_dir(preset), "--target", "kest_tests", "kestc"], 3600)
+
+
 def plant(fault):
     path = os.path.join(ROOT, fault.path)
     original = open(path).read()
@@ -149,11 +164,9 @@ def plant(fault):
         return "stale"
     try:
         open(path, "w").write(original.replace(fault.old, fault.new))
-        build = run(["cmake", "--build", "--preset", fault.preset, "--target", "kest_tests",
-                     "kestc"], 1800)
-        if build != 0:
+        if build(fault.preset) != 0:
             return "unbuildable"  # a fault the compiler refuses proves nothing about the tests
-        cmd = ["ctest", "--preset", fault.preset, "-j2", "--timeout", "120",
+        cmd = ["ctest", "--test-dir", build_dir(fault.preset), "-j2", "--timeout", "120",
                "-E", "^(Package|Layers|Headers)\\."]
         if fault.tests:
             cmd += ["-R", fault.tests]
@@ -175,9 +188,9 @@ def main(argv):
         outcome = plant(fault)
         results.append((fault.name, outcome))
         print(f"{fault.name:42} {outcome:24} {time.time() - start:5.0f} s", flush=True)
-    # Put the tree's own build back.
+    # Leave the builds matching the tree.
     for preset in sorted({f.preset for f in chosen}):
-        run(["cmake", "--build", "--preset", preset, "--target", "kest_tests", "kestc"], 1800)
+        build(preset)
     caught = sum(1 for _, outcome in results if outcome == "caught")
     print(f"{caught} of {len(results)} faults caught")
     return 0 if caught == len(results) else 1
