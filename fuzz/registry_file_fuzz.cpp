@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // A missing key never yields a value.
       if (!found && value != 0) std::abort();
       uint32_t again = 1;
-      if (kest::platform::ReadDwordFromRegText(bytes, key, name, again) != found || again != value) {
+      if (kest::platform::ReadDwordFromRegText(bytes, key, name, again) != found ||
+          again != value) {
         std::abort();
       }
       // Appended bytes would be read as UTF-16 after a UTF-16 byte-order mark.

@@ -6,9 +6,10 @@
 #include <string>
 #include <thread>
 
-#include "kest/platform/paths.h"
 #include "kest/app/app_paths.h"
 #include "kest/base/wildcard.h"
+#include "kest/platform/paths.h"
+#include "scratch_path.h"
 
 namespace {
 
@@ -20,9 +21,7 @@ std::u16string Str(const VelString& s) { return std::u16string(s.View()); }
 class AppFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kest_app_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = ScratchPath("kest_app_");
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "sub.txt");
     fs::create_directories(dir_ / "logs");
@@ -107,12 +106,22 @@ TEST(Wildcards, CaseInsensitiveStarAndQuestionMark) {
     bool matches;
   };
   const Case cases[] = {
-      {u"*.txt", u"notes.TXT", true}, {u"*", u"", true},     {u"*.*", u"noext", true},  // as on Windows
-      {u"a?c", u"ABC", true},         {u"a?c", u"ac", false}, {u"*a*b*", u"xxaYYbzz", true},
-      {u"*a*b", u"xxaYYbzz", false},  {u"lang_*.txt", u"LANG_de.txt", true},
-      {u"lang_*.txt", u"lang_de.txt.bak", false},            {u"a**", u"abc", true},
-      {u"a**", u"a", true},           {u"**", u"", true},     {u"b**", u"abc", false},
-      {u"*?", u"x", true},            {u"*?", u"", false},    {nullptr, u"x", false},
+      {u"*.txt", u"notes.TXT", true},
+      {u"*", u"", true},
+      {u"*.*", u"noext", true},  // as on Windows
+      {u"a?c", u"ABC", true},
+      {u"a?c", u"ac", false},
+      {u"*a*b*", u"xxaYYbzz", true},
+      {u"*a*b", u"xxaYYbzz", false},
+      {u"lang_*.txt", u"LANG_de.txt", true},
+      {u"lang_*.txt", u"lang_de.txt.bak", false},
+      {u"a**", u"abc", true},
+      {u"a**", u"a", true},
+      {u"**", u"", true},
+      {u"b**", u"abc", false},
+      {u"*?", u"x", true},
+      {u"*?", u"", false},
+      {nullptr, u"x", false},
       {u"x", nullptr, false},
   };
   for (const Case& c : cases) {

@@ -296,8 +296,11 @@ TEST_F(FormatReports, ReportsComeOnceAndOnlyToDevelopers) {
       {u"{1}", {PV(u"a"), PV(u"b")}, u"b", {u"Parameter skipped: {1}  Params: a, b, "}},
       {u"{0}", {PV(u"a"), PV(u"b")}, u"a", {}},  // an unused value after the last used one
       // One report per used index after the gap.
-      {u"{1}{2}", {PV(1), PV(2), PV(3)}, u"23",
-       {u"Parameter skipped: {1}{2}  Params: 1, 2, 3, ", u"Parameter skipped: {1}{2}  Params: 1, 2, 3, "}},
+      {u"{1}{2}",
+       {PV(1), PV(2), PV(3)},
+       u"23",
+       {u"Parameter skipped: {1}{2}  Params: 1, 2, 3, ",
+        u"Parameter skipped: {1}{2}  Params: 1, 2, 3, "}},
       {u"%d items", {}, u"%d items", {u"Contains c-style format: %d items  Params: "}},
   };
   for (bool developer : {true, false}) {

@@ -11,6 +11,7 @@
 #include "kest/platform/paths.h"
 #include "kest/platform/registry.h"
 #include "kest/platform/sessions.h"
+#include "scratch_path.h"
 
 namespace {
 
@@ -48,12 +49,7 @@ class DevAlerts : public FakeClockTest {
     FakeClockTest::SetUp();
     fake_.wall_seconds = WallNow;
     g_now = 1700000000;
-    registry_file_ =
-        (std::filesystem::temp_directory_path() /
-         // One file per test: CTest runs the tests of this suite in parallel processes.
-         (std::string("kest_registry_") +
-          ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-            .string();
+    registry_file_ = ScratchPath("kest_registry_").string();
     std::filesystem::remove(registry_file_);
     kest::platform::UseRegistryFileForTesting(registry_file_.c_str());
     kest::platform::DeleteMachineKeyForTesting(kKey);

@@ -10,6 +10,7 @@
 #include "kest/platform/file.h"
 #include "kest/platform/paths.h"
 #include "kest/platform/registry.h"
+#include "scratch_path.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -36,10 +37,7 @@ std::u16string U16(const fs::path& path) {
 class FileRead : public ::testing::Test {
  protected:
   void SetUp() override {
-    // One folder per test: CTest runs the tests of this suite in parallel processes.
-    folder_ = fs::temp_directory_path() /
-              (std::string("kest_file_") +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ = ScratchPath("kest_file_");
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
@@ -74,29 +72,30 @@ TEST_F(FileRead, WholeRegularFilesUpToTheCap) {
     std::string bytes;
   };
   const Case cases[] = {
-      {folder_ / "ten.txt", 8, FileReadStatus::kOk, content},
-      {folder_ / "ten.txt", 7, FileReadStatus::kTooLarge, ""},
-      {folder_ / "empty", 0, FileReadStatus::kOk, ""},
-      {folder_ / "big", 1 << 20, FileReadStatus::kOk, big},
-      {folder_ / "none.txt", 100, FileReadStatus::kMissing, ""},
-      {folder_, 100, FileReadStatus::kMissing, ""},  // a folder is not a file
-      {folder_ / "none" / "x.txt", 100, FileReadStatus::kMissing, ""},
+    {folder_ / "ten.txt", 8, FileReadStatus::kOk, content},
+    {folder_ / "ten.txt", 7, FileReadStatus::kTooLarge, ""},
+    {folder_ / "empty", 0, FileReadStatus::kOk, ""},
+    {folder_ / "big", 1 << 20, FileReadStatus::kOk, big},
+    {folder_ / "none.txt", 100, FileReadStatus::kMissing, ""},
+    {folder_, 100, FileReadStatus::kMissing, ""},  // a folder is not a file
+    {folder_ / "none" / "x.txt", 100, FileReadStatus::kMissing, ""},
 #if !defined(_WIN32)
-      {folder_ / "loop_a", 100, FileReadStatus::kUnreadable, ""},
+    {folder_ / "loop_a", 100, FileReadStatus::kUnreadable, ""},
 #endif
   };
   for (const Case& c : cases) {
     std::string bytes = "left over";
     EXPECT_EQ(kest::platform::ReadWholeFile(U16(c.path), c.cap, bytes), c.status) << c.path;
     EXPECT_EQ(bytes, c.bytes) << c.path;
-    EXPECT_EQ(kest::platform::FileExists(U16(c.path)), c.status != FileReadStatus::kMissing &&
-                                                          c.status != FileReadStatus::kUnreadable)
+    EXPECT_EQ(kest::platform::FileExists(U16(c.path)),
+              c.status != FileReadStatus::kMissing && c.status != FileReadStatus::kUnreadable)
         << c.path;
   }
   EXPECT_FALSE(kest::platform::FileExists(u""));
 }
 
-// Windows file systems ignore case; on POSIX the exact name wins, then an entry equal ignoring case.
+// Windows file systems ignore case; on POSIX the exact name wins, then an entry equal ignoring
+// case.
 TEST_F(FileRead, NamesAreFoundIgnoringCase) {
   Write("lang_DE.txt", "x");
   Write("PageMod.DLL", "y");
@@ -106,7 +105,8 @@ TEST_F(FileRead, NamesAreFoundIgnoringCase) {
   const std::u16string de = kest::platform::FindFileIgnoringCase(folder, u"lang_de.txt");
   EXPECT_EQ(kest::platform::ReadWholeFile(de, 10, bytes), FileReadStatus::kOk);
   EXPECT_EQ(bytes, "x");
-  EXPECT_TRUE(kest::platform::FileExists(kest::platform::FindFileIgnoringCase(folder, u"pagemod.dll")));
+  EXPECT_TRUE(
+      kest::platform::FileExists(kest::platform::FindFileIgnoringCase(folder, u"pagemod.dll")));
   // A folder is not a file, and a name that matches nothing comes back as asked.
   EXPECT_EQ(kest::platform::FindFileIgnoringCase(folder, u"LANG_FR.TXT"), folder + u"LANG_FR.TXT");
   EXPECT_EQ(kest::platform::FindFileIgnoringCase(folder, u"none.txt"), folder + u"none.txt");

@@ -17,6 +17,7 @@
 #include "kest/lang/language.h"
 #include "kest/platform/file.h"
 #include "kest/platform/paths.h"
+#include "scratch_path.h"
 
 #if !defined(_WIN32)
 #include "scoped_env.h"
@@ -39,14 +40,11 @@ std::string Utf16Bytes(std::u16string_view text, bool big_endian) {
   return bytes;
 }
 
-// Each test gets its own executable folder with a "Languages" folder beside the "executable":
-// CTest runs the tests in parallel processes.
+// Each test gets its own executable folder with a "Languages" folder beside the "executable".
 class Language : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            (std::string("kest_lang_") +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = ScratchPath("kest_lang_");
     fs::remove_all(root_);
     fs::create_directories(root_ / "Languages");
     exe_ = (root_ / "host.exe").u16string();
@@ -84,36 +82,74 @@ TEST_F(Language, EntriesFollowTheGrammar) {
       {"english first", "EN:\"Hello\"\nde:\"Hallo\"\n", {{u"Hello", u"Hallo"}}, {}, 0.0},
       {"translation first", "de:\"Hallo\"\nEN:\"Hello\"\n", {{u"Hello", u"Hallo"}}, {}, 0.0},
       {"prefixes ignore case", "en:\"Case\"\nDE:\"Fall\"\n", {{u"Case", u"Fall"}}, {}, 0.0},
-      {"doubled quotes", "EN:\"Say \"\"hi\"\"\"\nde:\"Sag \"\"\"\"\"\n", {{u"Say \"hi\"", u"Sag \"\""}},
-       {}, 0.0},
-      {"escapes", "EN:\"a\\nb\\tc\\rd\"\nde:\"x\\\\ny\\\\\\nz\\q\\\"\n",
-       {{u"a\nb\tc\rd", u"x\\ny\\\nz\\q\\"}}, {}, 0.0},
-      {"trailing blanks and CRs", "EN:\"Tail\"  \t\r\r\nde:\"Ende\" \r\n", {{u"Tail", u"Ende"}}, {},
+      {"doubled quotes",
+       "EN:\"Say \"\"hi\"\"\"\nde:\"Sag \"\"\"\"\"\n",
+       {{u"Say \"hi\"", u"Sag \"\""}},
+       {},
        0.0},
-      {"runs of line feeds and CRLF", "\n\n\r\nEN:\"One\"\r\n\r\n\n\nde:\"Eins\"\r\n",
-       {{u"One", u"Eins"}}, {}, 0.0},
-      {"later duplicate wins", "EN:\"Dup\"\nde:\"Erst\"\nEN:\"Dup\"\nde:\"Zweit\"\n",
-       {{u"Dup", u"Zweit"}}, {}, 0.0},
-      {"unpaired value is overwritten", "EN:\"Lost\"\nEN:\"Kept\"\nde:\"Behalten\"\n",
-       {{u"Kept", u"Behalten"}}, {u"Lost"}, 0.0},
+      {"escapes",
+       "EN:\"a\\nb\\tc\\rd\"\nde:\"x\\\\ny\\\\\\nz\\q\\\"\n",
+       {{u"a\nb\tc\rd", u"x\\ny\\\nz\\q\\"}},
+       {},
+       0.0},
+      {"trailing blanks and CRs",
+       "EN:\"Tail\"  \t\r\r\nde:\"Ende\" \r\n",
+       {{u"Tail", u"Ende"}},
+       {},
+       0.0},
+      {"runs of line feeds and CRLF",
+       "\n\n\r\nEN:\"One\"\r\n\r\n\n\nde:\"Eins\"\r\n",
+       {{u"One", u"Eins"}},
+       {},
+       0.0},
+      {"later duplicate wins",
+       "EN:\"Dup\"\nde:\"Erst\"\nEN:\"Dup\"\nde:\"Zweit\"\n",
+       {{u"Dup", u"Zweit"}},
+       {},
+       0.0},
+      {"unpaired value is overwritten",
+       "EN:\"Lost\"\nEN:\"Kept\"\nde:\"Behalten\"\n",
+       {{u"Kept", u"Behalten"}},
+       {u"Lost"},
+       0.0},
       {"one-character value cleans to empty", "EN:\"Q\"\nde:x\n", {{u"Q", u""}}, {}, 0.0},
       {"empty English text", "EN:\"\"\nde:\"Leer\"\n", {{u"", u"Leer"}}, {}, 0.0},
       {"other languages and headers ignored",
        "LANG_NAME: Deutsch\nLANG_TAG: de\nfr:\"Bonjour\"\nEN:\"Hi\"\nde:\"Hallo\"\n# EN:x\n",
-       {{u"Hi", u"Hallo"}}, {u"Bonjour"}, 0.0},
-      {"3 English, 1 machine", "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nde:\"PB\"\nEN:\"C\"\n",
-       {{u"A", u"MA"}, {u"B", u"PB"}}, {u"C"}, 33.3},
-      {"3 English, 2 machine", "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nDE*:\"MB\"\nEN:\"C\"\n",
-       {{u"A", u"MA"}, {u"B", u"MB"}}, {u"C"}, 66.6},
+       {{u"Hi", u"Hallo"}},
+       {u"Bonjour"},
+       0.0},
+      {"3 English, 1 machine",
+       "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nde:\"PB\"\nEN:\"C\"\n",
+       {{u"A", u"MA"}, {u"B", u"PB"}},
+       {u"C"},
+       33.3},
+      {"3 English, 2 machine",
+       "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nDE*:\"MB\"\nEN:\"C\"\n",
+       {{u"A", u"MA"}, {u"B", u"MB"}},
+       {u"C"},
+       66.6},
       {"machine lines without English", "de*:\"MA\"\n", {}, {u"MA"}, 0.0},
-      {"digits are exact keys", "EN:\"item007\"\nde:\"Posten 007\"\nEN:\"item7\"\nde:\"Posten 7\"\n",
-       {{u"item007", u"Posten 007"}, {u"item7", u"Posten 7"}}, {u"item07"}, 0.0},
+      {"digits are exact keys",
+       "EN:\"item007\"\nde:\"Posten 007\"\nEN:\"item7\"\nde:\"Posten 7\"\n",
+       {{u"item007", u"Posten 007"}, {u"item7", u"Posten 7"}},
+       {u"item07"},
+       0.0},
       {"UTF-8 with BOM, accents and CJK",
-       "\xEF\xBB\xBF" "EN:\"Caf\xC3\xA9\"\nde:\"\xE5\x92\x96\xE5\x95\xA1 \xF0\x9F\x98\x80\"\n",
-       {{u"Caf\u00e9", u"\u5496\u5561 \U0001F600"}}, {}, 0.0},
-      {"UTF-16 LE", Utf16Bytes(u"EN:\"Wide\"\r\nde:\"Breit \u00fc\"\r\n", false),
-       {{u"Wide", u"Breit \u00fc"}}, {}, 0.0},
-      {"UTF-16 BE", Utf16Bytes(u"EN:\"Wide\"\nde:\"Breit\"\n", true), {{u"Wide", u"Breit"}}, {},
+       "\xEF\xBB\xBF"
+       "EN:\"Caf\xC3\xA9\"\nde:\"\xE5\x92\x96\xE5\x95\xA1 \xF0\x9F\x98\x80\"\n",
+       {{u"Caf\u00e9", u"\u5496\u5561 \U0001F600"}},
+       {},
+       0.0},
+      {"UTF-16 LE",
+       Utf16Bytes(u"EN:\"Wide\"\r\nde:\"Breit \u00fc\"\r\n", false),
+       {{u"Wide", u"Breit \u00fc"}},
+       {},
+       0.0},
+      {"UTF-16 BE",
+       Utf16Bytes(u"EN:\"Wide\"\nde:\"Breit\"\n", true),
+       {{u"Wide", u"Breit"}},
+       {},
        0.0},
   };
   for (const EntryCase& c : cases) {
@@ -133,8 +169,8 @@ TEST_F(Language, EntriesFollowTheGrammar) {
 }
 
 TEST_F(Language, SwitchesAndFallsBackToEnglish) {
-  EXPECT_EQ(U(GetLangDirectory()), (root_ / "Languages").u16string() +
-                                       std::u16string(1, kest::platform::kPathSeparator));
+  EXPECT_EQ(U(GetLangDirectory()),
+            (root_ / "Languages").u16string() + std::u16string(1, kest::platform::kPathSeparator));
   Write("lang_de.txt", "EN:\"Yes\"\nde:\"Ja\"\n");
   Write("lang_ABCDE.txt", "EN:\"Yes\"\nabcde:\"Ya\"\n");
   Write("lang_zh-tw.txt", "EN:\"Yes\"\nzh-tw:\"Shi\"\n");
@@ -239,7 +275,9 @@ TEST_F(Language, ListNamesEveryLanguageThatLoads) {
   EXPECT_EQ(U(english_only.begin()->second), u"EN");
 
   Write("lang_de.txt", "\xEF\xBB\xBFLANG_NAME: Deutsch \nLANG_TAG:\tde\r\nEN:\"x\"\n");
-  Write("lang_fr.txt", "LANG_TAG: fr\nLANG_NAME:\nLANG_NAME: Fran\xC3\xA7" "ais\n");
+  Write("lang_fr.txt",
+        "LANG_TAG: fr\nLANG_NAME:\nLANG_NAME: Fran\xC3\xA7"
+        "ais\n");
   Write("lang_nohdr.txt", "EN:\"x\"\nnohdr:\"y\"\n");
   Write("lang_half.txt", "LANG_NAME: Half\n");
   Write("lang_lower.txt", "lang_name: Lower\nlang_tag: lo\n");
@@ -264,8 +302,11 @@ TEST_F(Language, ListNamesEveryLanguageThatLoads) {
   std::vector<std::pair<std::u16string, std::u16string>> got;
   for (const auto& [name, tag] : GetLanguageList()) got.emplace_back(U(name), U(tag));
   const std::vector<std::pair<std::u16string, std::u16string>> expected = {
-      {u"Deutsch", u"de"}, {u"English", u"EN"}, {u"Fran\u00e7ais", u"fr"},
-      {u"Portugues", u"pt"}, {u"Ελληνικά", u"el"}};
+      {u"Deutsch", u"de"},
+      {u"English", u"EN"},
+      {u"Fran\u00e7ais", u"fr"},
+      {u"Portugues", u"pt"},
+      {u"Ελληνικά", u"el"}};
   EXPECT_EQ(got, expected);
   EXPECT_EQ(U(GetLangTag()), u"de") << "listing does not touch the loaded language";
 
@@ -309,15 +350,22 @@ TEST(LanguageDecoder, RecordsEveryReplacementWithItsLine) {
   const Case cases[] = {
       // A stray continuation byte, a NUL, a valid U+FFFD (no fault), a truncated sequence at the
       // end (each of its bytes becomes one U+FFFD).
-      {"UTF-8 faults", "ok\nbad \x80\n" + nul + "real \xEF\xBF\xBD\nend \xE2\x82",
-       kest::LangEncoding::kUtf8, u"ok\nbad \uFFFD\nnul \uFFFD here\nreal \uFFFD\nend \uFFFD\uFFFD",
+      {"UTF-8 faults",
+       "ok\nbad \x80\n" + nul + "real \xEF\xBF\xBD\nend \xE2\x82",
+       kest::LangEncoding::kUtf8,
+       u"ok\nbad \uFFFD\nnul \uFFFD here\nreal \uFFFD\nend \uFFFD\uFFFD",
        {2, 3, 5, 5}},
-      {"UTF-8 whose only fault is a NUL", "a\n" + nul, kest::LangEncoding::kUtf8,
-       u"a\nnul \uFFFD here\n", {2}},
+      {"UTF-8 whose only fault is a NUL",
+       "a\n" + nul,
+       kest::LangEncoding::kUtf8,
+       u"a\nnul \uFFFD here\n",
+       {2}},
       // Unpaired surrogates, a pair ending in U+DFFF, then a NUL unit and an odd byte.
       {"UTF-16 faults",
-       Utf16Bytes(u"a\nb\xD800x\nc\xDC00\n\xD83D\xDE00\xDBFF\xDFFF", false) + std::string("\0\0z", 3),
-       kest::LangEncoding::kUtf16Le, u"a\nb\uFFFDx\nc\uFFFD\n\U0001F600\U0010FFFF\uFFFD\uFFFD",
+       Utf16Bytes(u"a\nb\xD800x\nc\xDC00\n\xD83D\xDE00\xDBFF\xDFFF", false) +
+           std::string("\0\0z", 3),
+       kest::LangEncoding::kUtf16Le,
+       u"a\nb\uFFFDx\nc\uFFFD\n\U0001F600\U0010FFFF\uFFFD\uFFFD",
        {2, 3, 4, 4}},
       {"UTF-8 byte-order mark alone", "\xEF\xBB\xBF", kest::LangEncoding::kUtf8Bom, u"", {}},
       {"UTF-16 BE mark alone", "\xFE\xFF", kest::LangEncoding::kUtf16Be, u"", {}},
@@ -348,8 +396,10 @@ TEST(LanguageChecker, ReportsEachFindingOnItsLine) {
       {hdr + "EN:\"{0} of {1}\"\nde:\"{1} von {0}\"\n", u"de", 0, u"", false},  // clean
       {hdr + "EN:\"{} and {}\"\nde*:\"{0} und\"\n", u"de", 4, u"lacks placeholder {1}", true},
       {hdr + "EN:\"Size {0:d}\"\nde:\"{0:x}\"\n", u"de", 4, u"different format spec", true},
-      {hdr + "EN:\"{0}\"\nde:\"{0}{1}\"\n", u"de", 4, u"{1}, which the English text lacks; it renders \"@@@\"", true},
-      {hdr + "EN:\"{0}{2}\"\nde:\"{0}{1}{2}\"\n", u"de", 4, u"{1}, which the English text lacks", true},
+      {hdr + "EN:\"{0}\"\nde:\"{0}{1}\"\n", u"de", 4,
+       u"{1}, which the English text lacks; it renders \"@@@\"", true},
+      {hdr + "EN:\"{0}{2}\"\nde:\"{0}{1}{2}\"\n", u"de", 4, u"{1}, which the English text lacks",
+       true},
       {hdr + "EN:\"{0}{2}\"\nde:\"{0}{1}{2}\"\n", u"de", 4, u"@@@", false},
       {hdr + "EN:\"Brace {x}\"\nde:\"x\"\n", u"de", 3, u"copies as text", true},
       {hdr + "EN:\"x\"\nde:\"%d {\"\n", u"de", 4, u"printf specifier \"%d\"", true},
@@ -366,7 +416,8 @@ TEST(LanguageChecker, ReportsEachFindingOnItsLine) {
       {"EN:\"a\"\nfr:\"b\"\n", u"fr", 1, u"missing header \"LANG_NAME:\"", true},
       {"EN:\"a\"\nfr:\"b\"\n", u"fr", 1, u"missing header \"LANG_TAG:\"", true},
       {"LANG_NAME: X\nLANG_TAG: fr\n", u"de", 2, u"differs from the file's tag", true},
-      {"LANG_NAME: X\nLANG_TAG: toolong\n", u"toolong", 2, u"tag \"toolong\" never loads: a tag is 1 to 5", true},
+      {"LANG_NAME: X\nLANG_TAG: toolong\n", u"toolong", 2,
+       u"tag \"toolong\" never loads: a tag is 1 to 5", true},
       {hdr, u"../x", 1, u"tag \"../x\" never loads", true},
       {"LANG_NAME: X\nLANG_TAG: en\n", u"en", 2, u"and not \"EN\"", true},
   };
@@ -384,10 +435,11 @@ TEST(LanguageChecker, ReportsEachFindingOnItsLine) {
     EXPECT_EQ(found, c.present ? 1 : 0) << Ascii(c.part) << " on line " << c.line;
     for (size_t i = 1; i < findings.size(); ++i) EXPECT_LE(findings[i - 1].line, findings[i].line);
   }
-  EXPECT_TRUE(kest::CheckLanguageFile(
-                  kest::DecodeLanguageFile("LANG_NAME: X\nLANG_TAG: FR\nEN:\"{0:s}\"\nfr*:\"{:s}\"\n"),
-                  u"fr")
-                  .empty());
+  EXPECT_TRUE(
+      kest::CheckLanguageFile(
+          kest::DecodeLanguageFile("LANG_NAME: X\nLANG_TAG: FR\nEN:\"{0:s}\"\nfr*:\"{:s}\"\n"),
+          u"fr")
+          .empty());
 }
 
 // The checker's reading of placeholders must be the formatter's: an index the English text lacks
@@ -447,7 +499,8 @@ TEST_F(Language, LookupsDuringSwitchesBelongToTheirGeneration) {
         if (answer != (tag ? std::string(tag) + " " + number : Ascii(key))) bad.fetch_add(1);
         if (n % 64 != 0) continue;
         const std::u16string loaded = U(GetLangTag());
-        if (loaded != u"EN" && loaded != u"de" && loaded != u"fr" && loaded != u"es") bad.fetch_add(1);
+        if (loaded != u"EN" && loaded != u"de" && loaded != u"fr" && loaded != u"es")
+          bad.fetch_add(1);
         (void)CachedString(u"reader text " + std::u16string(1, u'a' + t));
       }
     });

@@ -19,13 +19,13 @@ TEST(LogicalOrder, RunRules) {
   };
   const Case cases[] = {
       {u"file9", u"file10", -1},
-      {u"1a", u"a1", -1},   // a digit run sorts before a text run
-      {u"a1", u"ab", -1},   // text run 'a' is shorter than 'ab'
+      {u"1a", u"a1", -1},  // a digit run sorts before a text run
+      {u"a1", u"ab", -1},  // text run 'a' is shorter than 'ab'
       {u"abc", u"abcd", -1},
       {u"ab1", u"abc", -1},
-      {u"007", u"7", -1},   // equal value: the longer run first
+      {u"007", u"7", -1},  // equal value: the longer run first
       {u"x2y", u"x2y", 0},
-      {u"B", u"a", -1},     // case-sensitive, by code unit
+      {u"B", u"a", -1},  // case-sensitive, by code unit
       {u"v1.9", u"v1.10", -1},
       {u"a\x0100", u"a\xFF00", -1},  // code units compare unsigned
       {nullptr, nullptr, 0},
@@ -54,8 +54,12 @@ TEST(LogicalOrder, RunRules) {
 TEST(LogicalOrder, StarSortsLowAndTheOrderIsStrictWeak) {
   EXPECT_EQ(gSortLowChar, u'*');
   const std::pair<const char16_t*, const char16_t*> less[] = {
-      {u"zzz", u"*Other"}, {u"*", u"a"} /* a lone '*' is ordinary */, {u"*a", u"*b"},
-      {u"9", u"*1"},       {u"file02.txt", u"file2.txt"},             {u"file2.txt", u"file10.txt"}};
+      {u"zzz", u"*Other"},
+      {u"*", u"a"} /* a lone '*' is ordinary */,
+      {u"*a", u"*b"},
+      {u"9", u"*1"},
+      {u"file02.txt", u"file2.txt"},
+      {u"file2.txt", u"file10.txt"}};
   for (const auto& [a, b] : less) {
     EXPECT_TRUE(VelString(a) < VelString(b)) << testing::PrintToString(a);
     EXPECT_FALSE(VelString(b) < VelString(a)) << testing::PrintToString(a);
@@ -75,9 +79,9 @@ TEST(LogicalOrder, StarSortsLowAndTheOrderIsStrictWeak) {
   std::sort(keys.begin(), keys.end());
   EXPECT_EQ(std::u16string(keys.back().View()), u"*Total");
   // Distinct keys that would collide in 64 bits stay distinct in an ordered map.
-  std::map<VelString, int> map(
-      {{VelString(u"id18446744073709551617"), 1}, {VelString(u"id1"), 2},
-       {VelString(u"id36893488147419103233"), 3}});
+  std::map<VelString, int> map({{VelString(u"id18446744073709551617"), 1},
+                                {VelString(u"id1"), 2},
+                                {VelString(u"id36893488147419103233"), 3}});
   EXPECT_EQ(map.size(), 3u);
   EXPECT_EQ(map.begin()->second, 2);
 }

@@ -150,8 +150,8 @@ TEST(PlaceholderValue, IntegersMatchTheRuntimeAcrossFlagCombinations) {
   ExpectRenderings({
       {PlaceholderValue(7), "%05.3d", "  007"},  // a precision drops the 0 flag
       {PlaceholderValue(8), "%#.2o", "010"},
-      {PlaceholderValue(0), "% u", "0"},      // no sign space on unsigned conversions
-      {PlaceholderValue(0), "%#.0o", "0"},    // '#' forces one zero digit
+      {PlaceholderValue(0), "% u", "0"},    // no sign space on unsigned conversions
+      {PlaceholderValue(0), "%#.0o", "0"},  // '#' forces one zero digit
       {PlaceholderValue(0x10000), "%#.ho", "0"},
       {PlaceholderValue(8), "%#.0o", "010"},
       {PlaceholderValue(8), "%-#5.o|", "010  |"},
@@ -161,8 +161,8 @@ TEST(PlaceholderValue, IntegersMatchTheRuntimeAcrossFlagCombinations) {
   const char* const precisions[] = {"", ".", ".0", ".2", ".5"};
   const char* const lengths[] = {"", "h", "hh", "ll"};
   const char conversions[] = {'d', 'i', 'u', 'o', 'x', 'X'};
-  const long long values[] = {0, 1, -1, 7, 8, 255, -42, 70000, INT_MIN, INT_MAX,
-                              0x123456789ALL, LLONG_MIN};
+  const long long values[] = {
+      0, 1, -1, 7, 8, 255, -42, 70000, INT_MIN, INT_MAX, 0x123456789ALL, LLONG_MIN};
   int checked = 0;
   for (const char* flag : flags) {
     for (char conversion : conversions) {
@@ -209,9 +209,9 @@ TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
   const double values[] = {0.0,    -0.0,        1.0,   -1.5,    0.1,      2.5,
                            1e-5,   123456789.0, 1e21,  6.02e23, -3.75e-9, 0.000123456,
                            99.995, 1.0 / 3,     1e300, 5e-324};
-  const char* specs[] = {"%f",   "%.0f",   "%.1f", "%.3f",    "%10.2f", "%-10.2f|", "%+f",
-                         "% f",  "%010.3f", "%e",  "%.2e",    "%E",     "%g",       "%.3g",
-                         "%G",   "%.0g",   "%12.4g", "%+.2E", "%F",     "%.20f",    "%+010.4e"};
+  const char* specs[] = {"%f",  "%.0f",    "%.1f",   "%.3f",  "%10.2f", "%-10.2f|", "%+f",
+                         "% f", "%010.3f", "%e",     "%.2e",  "%E",     "%g",       "%.3g",
+                         "%G",  "%.0g",    "%12.4g", "%+.2E", "%F",     "%.20f",    "%+010.4e"};
   for (double v : values) {
     for (const char* spec : specs) {
       char expected[512];
@@ -239,18 +239,19 @@ TEST(PlaceholderValue, DoublesMatchTheRuntimeAcrossConversions) {
 // Short integer and "%.Nf" specs take a direct path in the wide rendering; the narrow rendering
 // always goes through the general machinery, so the two must agree, buffer rules included.
 TEST(PlaceholderValue, ShortSpecsMatchTheGeneralMachinery) {
-  const PlaceholderValue values[] = {PlaceholderValue(0),
-                                     PlaceholderValue(7),
-                                     PlaceholderValue(-7),
-                                     PlaceholderValue(99),
-                                     PlaceholderValue(100),
-                                     PlaceholderValue(INT_MIN),
-                                     PlaceholderValue(INT_MAX),
-                                     PlaceholderValue(0xBEEFu),
-                                     PlaceholderValue(0xFFFFFFFFu),
-                                     PlaceholderValue(static_cast<unsigned char>(10)),
-                                     PlaceholderValue(static_cast<long long>(-1) << 40),
-                                     PlaceholderValue(static_cast<unsigned long long>(123456789012345ull))};
+  const PlaceholderValue values[] = {
+      PlaceholderValue(0),
+      PlaceholderValue(7),
+      PlaceholderValue(-7),
+      PlaceholderValue(99),
+      PlaceholderValue(100),
+      PlaceholderValue(INT_MIN),
+      PlaceholderValue(INT_MAX),
+      PlaceholderValue(0xBEEFu),
+      PlaceholderValue(0xFFFFFFFFu),
+      PlaceholderValue(static_cast<unsigned char>(10)),
+      PlaceholderValue(static_cast<long long>(-1) << 40),
+      PlaceholderValue(static_cast<unsigned long long>(123456789012345ull))};
   for (const PlaceholderValue& v : values) {
     for (const char* flags : {"", "0", "1", "2", "5", "05", "12", "012", "99", "099"}) {
       for (char letter : {'d', 'i', 'u', 'x', 'X'}) {

@@ -117,8 +117,8 @@ TEST(PlatformSlots, PosixInlineSlotsFreeAndEndLikeAnyOther) {
   EXPECT_FALSE(TlsSetValue(slot, &mark));
   EXPECT_EQ(TlsGetValue(slot), nullptr);
   EXPECT_FALSE(TlsFree(slot));
-  const uint32_t bounds[][2] = {{0, 0}, {1, 1}, {kFastThreadSlots, 1}, {kFastThreadSlots + 1, 0},
-                                {TLS_OUT_OF_INDEXES, 0}};
+  const uint32_t bounds[][2] = {
+      {0, 0}, {1, 1}, {kFastThreadSlots, 1}, {kFastThreadSlots + 1, 0}, {TLS_OUT_OF_INDEXES, 0}};
   for (const auto& [index, fast] : bounds) EXPECT_EQ(IsFastThreadSlot(index), fast != 0) << index;
 }
 #endif

@@ -8,6 +8,7 @@
 
 #include "kest/diag/dev_alerts.h"
 #include "kest/platform/registry.h"
+#include "scratch_path.h"
 
 namespace {
 
@@ -79,9 +80,10 @@ TEST(RegistryText, EverySectionHeaderEndsTheKey) {
 }
 
 TEST(RegistryText, ReadsUtf8AndUtf16Exports) {
-  const std::string body = "Windows Registry Editor Version 5.00\r\n\r\n"
-                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillon]\r\n"
-                           "\"zDebugBroadcast\"=dword:00000001\r\n";
+  const std::string body =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillon]\r\n"
+      "\"zDebugBroadcast\"=dword:00000001\r\n";
   EXPECT_EQ(Read(body), 1);
   EXPECT_EQ(Read("\xEF\xBB\xBF" + kHeader + "\"zDebugBroadcast\"=dword:3\n"), 3) << "UTF-8 BOM";
   std::string utf16 = "\xFF\xFE";
@@ -95,9 +97,7 @@ TEST(RegistryText, ReadsUtf8AndUtf16Exports) {
 #ifndef _WIN32
 // A real export dropped in as the registry file marks the machine.
 TEST(RegistryText, Utf16ExportFileMarksADeveloperMachine) {
-  const std::filesystem::path file =
-      std::filesystem::temp_directory_path() /
-      ("kest_registry_export_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  const std::filesystem::path file = ScratchPath("kest_registry_export_");
   {
     std::ofstream out(file, std::ios::binary);
     const std::string body =

@@ -35,7 +35,7 @@ TEST(StringHash, CaseInsensitivityAgreesEverywhere) {
   EXPECT_EQ(hash(VelString(long_text.c_str())), VelStringHash()(upper));
 
   const std::pair<const char16_t*, const char16_t*> equal[] = {
-      {u"Abc", u"aBC"}, {u"", u""}, {u"\u017Fun", u"SUN"}, {u"\u03C2", u"\u03C3"},
+      {u"Abc", u"aBC"},       {u"", u""},       {u"\u017Fun", u"SUN"}, {u"\u03C2", u"\u03C3"},
       {u"\u03C2", u"\u03A3"}, {u"\u0131", u"i"}};
   const std::pair<const char16_t*, const char16_t*> different[] = {
       {u"abc", u"abd"}, {u"abc", u"abcd"}, {u"\u0130", u"i"}, {u"\u212A", u"k"}};

@@ -29,8 +29,8 @@ TEST_F(ManagerSizes, BlocksHoldWhatWasAskedRoundedAsTheHostSays) {
     int capacity;
     int64_t bytes;
   };
-  const Case cases[] = {{0, 10, 10, 46},  {16, 10, 11, 48},  {16, 11, 19, 64},
-                        {1000, 1, 115, 256}, {7, 0, 1, 28}, {3, 2, 3, 32}};
+  const Case cases[] = {{0, 10, 10, 46},     {16, 10, 11, 48}, {16, 11, 19, 64},
+                        {1000, 1, 115, 256}, {7, 0, 1, 28},    {3, 2, 3, 32}};
   for (const Case& c : cases) {
     gStringRoundSize = c.round;
     const int64_t bytes = Bytes();

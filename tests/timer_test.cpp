@@ -27,9 +27,9 @@ TEST_F(Timers, DeltasFollowTheStampKinds) {
       {start, start + 1500, 100, 15},
       {start, start + 250000, 1, 25},
       {start, start + 250000, 1000, 25},  // any unit but 100 means milliseconds on the counter
-      {0xFFFFFFF0 | kTickBit, 0x10 | kTickBit, 1, 32},  // tick stamps wrap
+      {0xFFFFFFF0 | kTickBit, 0x10 | kTickBit, 1, 32},        // tick stamps wrap
       {0xFFFFFFF0 | kTickBit, 0x10 | kTickBit, 1000, 32000},  // and do scale by the unit
-      {5000000, 4000000, 1, 1},  // negative elapsed reads as 1
+      {5000000, 4000000, 1, 1},                               // negative elapsed reads as 1
       {100 | kTickBit, 50 | kTickBit, 1, 1},
       {1, 1 + two31_ms, 1, 1},  // 2^31 ms and more is not a plausible interval either
       {2000000, TimerAdd(2000000, 123), 1, 123},

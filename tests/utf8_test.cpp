@@ -17,16 +17,17 @@ TEST(Utf8, DecodesAndRepairs) {
       {"\xE2\x82\xAC", u"\u20AC"},
       {"\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
       {"a\xFFz", u"a\uFFFDz"},
-      {"\xC3", u"\uFFFD"},                                  // truncated
-      {"\xE2\x82z", u"\uFFFD\uFFFDz"},                      // truncated mid-text
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},                        // overlong, in 2, 3 and 4 bytes
+      {"\xC3", u"\uFFFD"},              // truncated
+      {"\xE2\x82z", u"\uFFFD\uFFFDz"},  // truncated mid-text
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},    // overlong, in 2, 3 and 4 bytes
       {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
       {"\xF0\x80\x80\xAF", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},              // surrogate
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // surrogate
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
       {"", u""},
   };
-  for (const auto& [utf8, utf16] : cases) EXPECT_EQ(Widen(utf8), utf16) << testing::PrintToString(utf8);
+  for (const auto& [utf8, utf16] : cases)
+    EXPECT_EQ(Widen(utf8), utf16) << testing::PrintToString(utf8);
 }
 
 TEST(Utf8, MeasuresAndNeverOverruns) {

@@ -94,8 +94,8 @@ TEST_F(LockedStrings, TheLockOutlivesEveryWrite) {
       {"replace text", u"a-b-c", [](VelString& s) { s.Replace(u"-", u"--"); }, u"a--b--c"},
       {"replace char", u"a-b", [](VelString& s) { s.Replace(u'-', u'+'); }, u"a+b"},
       {"concatenate", u"", [](VelString& s) { s = VelString(u"x") + u"y"; }, u"xy"},
-      {"format in place", u"0123456789abcdef",
-       [](VelString& s) { s.Format(u"{0}-{1}", 1, 2); }, u"1-2"},
+      {"format in place", u"0123456789abcdef", [](VelString& s) { s.Format(u"{0}-{1}", 1, 2); },
+       u"1-2"},
       {"format into a new block", u"", [](VelString& s) { s.Format(u"{0}-{1}", 1, 2); }, u"1-2"},
       {"format long", u"", [&](VelString& s) { s.Format(u"{0}{0}", long_text.c_str()); },
        long_text + long_text},
@@ -151,10 +151,8 @@ TEST_F(LockedStrings, ForkedTextEndsWithANul) {
     gbFillMemOnFree = fill;
     const VelString original(u"forked text");
     std::vector<std::function<void(VelString&)>> forks = {
-        [](VelString& s) { s.SetAt(0, u'F'); },
-        [](VelString& s) { s.LockBuffer(); },
-        [](VelString& s) { s.GetBuffer(); },
-        [](VelString& s) { s.GetBuffer(40); },
+        [](VelString& s) { s.SetAt(0, u'F'); }, [](VelString& s) { s.LockBuffer(); },
+        [](VelString& s) { s.GetBuffer(); },    [](VelString& s) { s.GetBuffer(40); },
         [](VelString& s) { s.Truncate(4); },
     };
     for (auto& fork : forks) {

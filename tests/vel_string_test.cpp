@@ -187,13 +187,23 @@ TEST(VelStringOps, ResultsOfBuildingAndSlicing) {
   EXPECT_EQ(kest::ToUpper(u'\xD83D'), u'\xD83D');  // surrogates pass through
 
   const std::pair<int, int> found[] = {
-      {words.Find(u"one"), 0},       {words.Find(u"one", 1), 8},  {words.Find(u"three"), -1},
-      {words.Find(u"one", 100), -1}, {words.Find(u"one", -5), 0}, {words.Find(u"", 3), 3},
-      {words.Find(u"", 11), 11},     {words.Find(u"", 12), -1},   {words.Find(u"e", 10), 10},
+      {words.Find(u"one"), 0},
+      {words.Find(u"one", 1), 8},
+      {words.Find(u"three"), -1},
+      {words.Find(u"one", 100), -1},
+      {words.Find(u"one", -5), 0},
+      {words.Find(u"", 3), 3},
+      {words.Find(u"", 11), 11},
+      {words.Find(u"", 12), -1},
+      {words.Find(u"e", 10), 10},
       {words.Find(u"e", 11), -1},
-      {words.Find(static_cast<const char16_t*>(nullptr)), 0},      {words.Find(u'w'), 5},
-      {words.Find(u'o', 1), 6},      {words.ReverseFind(u'o'), 8}, {words.ReverseFind(u'z'), -1},
-      {words.FindOneOf(u"wx"), 5},   {words.FindOneOf(nullptr), -1},
+      {words.Find(static_cast<const char16_t*>(nullptr)), 0},
+      {words.Find(u'w'), 5},
+      {words.Find(u'o', 1), 6},
+      {words.ReverseFind(u'o'), 8},
+      {words.ReverseFind(u'z'), -1},
+      {words.FindOneOf(u"wx"), 5},
+      {words.FindOneOf(nullptr), -1},
   };
   for (size_t i = 0; i < std::size(found); ++i) EXPECT_EQ(found[i].first, found[i].second) << i;
   // Comparisons by code unit: the sign counts.

@@ -178,8 +178,8 @@ std::vector<LangFinding> CheckLanguageFile(const DecodedLanguageFile& file,
   const LanguageHeader header = ScanLanguageHeader(file.text);
   if (!tag.empty() && !IsLoadableLanguageTag(tag)) {
     const bool from_header = VelString(header.tag).CompareNoCase(VelString(tag)) == 0;
-    findings.Add(from_header ? header.tag_line : 1, u"tag \"" + std::u16string(tag) +
-                                                        u"\" never loads: " + kLoadableTagRule);
+    findings.Add(from_header ? header.tag_line : 1,
+                 u"tag \"" + std::u16string(tag) + u"\" never loads: " + kLoadableTagRule);
   }
   if (header.name.empty()) findings.AddText(1, "missing header \"LANG_NAME:\"");
   if (header.tag.empty()) {

@@ -348,7 +348,8 @@ std::map<VelString, VelString> GetLanguageList() {
     if (kest::IsZhTw(header.tag) && !kest::PageModPresent()) continue;
     // Offer only what SetLanguage loads: the header may name another language's file.
     const std::u16string file_of_tag = u"lang_" + header.tag + u".txt";
-    if (!kest::platform::FileExists(kest::platform::FindFileIgnoringCase(folder.View(), file_of_tag)))
+    if (!kest::platform::FileExists(
+            kest::platform::FindFileIgnoringCase(folder.View(), file_of_tag)))
       continue;
     list[VelString(header.name)] = VelString(header.tag);
   }

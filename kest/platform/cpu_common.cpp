@@ -10,7 +10,8 @@ std::atomic<const CpuFeatures*> g_features_for_testing{nullptr};
 }  // namespace
 
 const CpuFeatures& GetCpuFeatures() noexcept {
-  if (const CpuFeatures* fake = g_features_for_testing.load(std::memory_order_acquire)) return *fake;
+  if (const CpuFeatures* fake = g_features_for_testing.load(std::memory_order_acquire))
+    return *fake;
   static const CpuFeatures features = DetectCpuFeatures();
   return features;
 }

@@ -21,8 +21,8 @@ FileReadStatus ReadWholeFile(std::u16string_view path, size_t max_bytes, std::st
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return FileReadStatus::kMissing;
   }
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
@@ -62,8 +62,8 @@ FileReadStatus ReadWholeFile(std::u16string_view path, size_t max_bytes, std::st
     }
     const size_t want = content.size() - done;
     DWORD got = 0;
-    if (!ReadFile(file, content.data() + done, want > 0x40000000 ? 0x40000000 : static_cast<DWORD>(want),
-                  &got, nullptr)) {
+    if (!ReadFile(file, content.data() + done,
+                  want > 0x40000000 ? 0x40000000 : static_cast<DWORD>(want), &got, nullptr)) {
       CloseHandle(file);
       return FileReadStatus::kUnreadable;
     }

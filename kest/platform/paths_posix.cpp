@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "kest/platform/paths.h"
 #include "kest/base/utf.h"
 #include "kest/base/wildcard.h"
+#include "kest/platform/paths.h"
 
 namespace kest::platform {
 namespace detail {

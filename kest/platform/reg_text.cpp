@@ -2,8 +2,8 @@
 #include <string>
 #include <string_view>
 
-#include "kest/platform/registry.h"
 #include "kest/base/utf.h"
+#include "kest/platform/registry.h"
 
 namespace kest::platform {
 namespace {

@@ -34,8 +34,8 @@ KEST_API bool ReadMachineDword(const char16_t* key, const char16_t* name, uint32
 // Reads `name` under `key` from the bytes of a .reg file in the format above, with the result
 // ReadMachineDword gives (true when the key's header is present). Any bytes are safe: nothing is
 // read outside `bytes`. Any thread; this is how the POSIX backend reads its file.
-KEST_API bool ReadDwordFromRegText(std::string_view bytes, const char16_t* key, const char16_t* name,
-                                   uint32_t& value) noexcept;
+KEST_API bool ReadDwordFromRegText(std::string_view bytes, const char16_t* key,
+                                   const char16_t* name, uint32_t& value) noexcept;
 
 // Test seam: creates the key if needed and stores the value (the registry on Windows, the registry
 // file on POSIX). False when it cannot be written. Not for production use.

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "kest/platform/registry.h"
 #include "kest/base/utf.h"
 #include "kest/platform/file.h"
+#include "kest/platform/registry.h"
 
 namespace kest::platform {
 namespace {

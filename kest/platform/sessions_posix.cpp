@@ -6,14 +6,13 @@
 #include <cstring>
 #include <string>
 
-#include "kest/platform/sessions.h"
 #include "kest/base/utf.h"
+#include "kest/platform/sessions.h"
 
 namespace kest::platform {
 namespace detail {
 
 extern std::atomic<const FakeSessions*> g_fake_sessions;
-
 
 }  // namespace detail
 

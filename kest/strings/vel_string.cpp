@@ -37,9 +37,7 @@ inline void ReleaseBlock(CVelStringData* data) noexcept {
   }
 }
 
-inline int RefCount(const CVelStringData* data) noexcept {
-  return kest::detail::HolderCount(data);
-}
+inline int RefCount(const CVelStringData* data) noexcept { return kest::detail::HolderCount(data); }
 
 // The empty block of `manager`: the process manager's shared one without counting, any other
 // manager's through its counted GetNilString.

@@ -169,13 +169,13 @@ class KEST_API VelString {
 
   // Brace formatting (the pattern grammar is in kest/format/brace_format.h, which turns the
   // variadic forms' arguments into values: include it, or kest/KestCommon.h, to call them; without
-  // it a call fails to compile, naming kest::detail::IncludeKestFormatBraceFormatH). Format replaces the text,
-  // AppendFormat appends to it; any argument type PlaceholderValue takes may be passed. A null
-  // pattern formats as the empty text. Faulty patterns give marked text and developer alerts,
-  // never an exception; only running out of memory (a text above INT_MAX characters included)
-  // throws std::bad_alloc; Format then leaves the old text or the empty text, AppendFormat the old
-  // text. Both build short texts straight in the string's own block when no other string shares
-  // it and neither the pattern nor an argument points into it.
+  // it a call fails to compile, naming kest::detail::IncludeKestFormatBraceFormatH). Format
+  // replaces the text, AppendFormat appends to it; any argument type PlaceholderValue takes may be
+  // passed. A null pattern formats as the empty text. Faulty patterns give marked text and
+  // developer alerts, never an exception; only running out of memory (a text above INT_MAX
+  // characters included) throws std::bad_alloc; Format then leaves the old text or the empty text,
+  // AppendFormat the old text. Both build short texts straight in the string's own block when no
+  // other string shares it and neither the pattern nor an argument points into it.
   template <typename... Args>
   void Format(const char16_t* pattern, const Args&... args);
   template <typename... Args>
@@ -251,8 +251,7 @@ inline VelString::VelString(const VelString& other) {
   CVelStringData* source = other.GetData();
   IAtlStringMgr* manager =
       std::atomic_ref<IAtlStringMgr*>(gVelStringManager2).load(std::memory_order_acquire);
-  if (manager != nullptr && source->pStringMgr == manager &&
-      kest::detail::TryShareBlock(source)) {
+  if (manager != nullptr && source->pStringMgr == manager && kest::detail::TryShareBlock(source)) {
     m_pszData = other.m_pszData;
     return;
   }

@@ -178,8 +178,8 @@ CrcKernel ActiveCrcKernel() noexcept {
   // Read back from what the dispatch installed, so a wrong choice shows here. Compared with each
   // build's own functions: through KernelFor an unsupported kernel would read as the portable one.
   const CrcKernelFns* active = Resolve();
-  for (CrcKernel k : {CrcKernel::kVpclmul512, CrcKernel::kVpclmul256, CrcKernel::kPclmul,
-                      CrcKernel::kSlicing8}) {
+  for (CrcKernel k :
+       {CrcKernel::kVpclmul512, CrcKernel::kVpclmul256, CrcKernel::kPclmul, CrcKernel::kSlicing8}) {
     if (active == BuiltKernel(k)) return k;
   }
   return CrcKernel::kBytewise;
