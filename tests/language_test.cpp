@@ -69,97 +69,59 @@ class Language : public ::testing::Test {
   std::u16string exe_;
 };
 
+// A file for "de", the pairs it must give (English, translation), texts it must leave alone, and
+// its machine share.
 struct EntryCase {
-  const char* name;
   std::string file;
-  std::vector<std::pair<std::u16string, std::u16string>> expected;  // English -> translation
+  std::vector<std::pair<std::u16string, std::u16string>> pairs;
   std::vector<std::u16string> untranslated;
-  double percent;
+  double percent = 0.0;
 };
 
 TEST_F(Language, EntriesFollowTheGrammar) {
+  using P = std::vector<std::pair<std::u16string, std::u16string>>;
   const std::vector<EntryCase> cases = {
-      {"english first", "EN:\"Hello\"\nde:\"Hallo\"\n", {{u"Hello", u"Hallo"}}, {}, 0.0},
-      {"translation first", "de:\"Hallo\"\nEN:\"Hello\"\n", {{u"Hello", u"Hallo"}}, {}, 0.0},
-      {"prefixes ignore case", "en:\"Case\"\nDE:\"Fall\"\n", {{u"Case", u"Fall"}}, {}, 0.0},
-      {"doubled quotes",
-       "EN:\"Say \"\"hi\"\"\"\nde:\"Sag \"\"\"\"\"\n",
-       {{u"Say \"hi\"", u"Sag \"\""}},
-       {},
-       0.0},
-      {"escapes",
-       "EN:\"a\\nb\\tc\\rd\"\nde:\"x\\\\ny\\\\\\nz\\q\\\"\n",
-       {{u"a\nb\tc\rd", u"x\\ny\\\nz\\q\\"}},
-       {},
-       0.0},
-      {"trailing blanks and CRs",
-       "EN:\"Tail\"  \t\r\r\nde:\"Ende\" \r\n",
-       {{u"Tail", u"Ende"}},
-       {},
-       0.0},
-      {"runs of line feeds and CRLF",
-       "\n\n\r\nEN:\"One\"\r\n\r\n\n\nde:\"Eins\"\r\n",
-       {{u"One", u"Eins"}},
-       {},
-       0.0},
-      {"later duplicate wins",
-       "EN:\"Dup\"\nde:\"Erst\"\nEN:\"Dup\"\nde:\"Zweit\"\n",
-       {{u"Dup", u"Zweit"}},
-       {},
-       0.0},
-      {"unpaired value is overwritten",
-       "EN:\"Lost\"\nEN:\"Kept\"\nde:\"Behalten\"\n",
-       {{u"Kept", u"Behalten"}},
-       {u"Lost"},
-       0.0},
-      {"one-character value cleans to empty", "EN:\"Q\"\nde:x\n", {{u"Q", u""}}, {}, 0.0},
-      {"empty English text", "EN:\"\"\nde:\"Leer\"\n", {{u"", u"Leer"}}, {}, 0.0},
-      {"other languages and headers ignored",
-       "LANG_NAME: Deutsch\nLANG_TAG: de\nfr:\"Bonjour\"\nEN:\"Hi\"\nde:\"Hallo\"\n# EN:x\n",
-       {{u"Hi", u"Hallo"}},
-       {u"Bonjour"},
-       0.0},
-      {"3 English, 1 machine",
-       "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nde:\"PB\"\nEN:\"C\"\n",
-       {{u"A", u"MA"}, {u"B", u"PB"}},
+      {"EN:\"Hello\"\nde:\"Hallo\"\n", P{{u"Hello", u"Hallo"}}},
+      {"de:\"Hallo\"\nEN:\"Hello\"\n", P{{u"Hello", u"Hallo"}}},  // translation first
+      {"en:\"Case\"\nDE:\"Fall\"\n", P{{u"Case", u"Fall"}}},      // prefixes ignore case
+      {"EN:\"Say \"\"hi\"\"\"\nde:\"Sag \"\"\"\"\"\n", P{{u"Say \"hi\"", u"Sag \"\""}}},
+      {"EN:\"a\\nb\\tc\\rd\"\nde:\"x\\\\ny\\\\\\nz\\q\\\"\n",
+       P{{u"a\nb\tc\rd", u"x\\ny\\\nz\\q\\"}}},
+      {"EN:\"Tail\"  \t\r\r\nde:\"Ende\" \r\n", P{{u"Tail", u"Ende"}}},  // trailing blanks, CRs
+      {"\n\n\r\nEN:\"One\"\r\n\r\n\n\nde:\"Eins\"\r\n", P{{u"One", u"Eins"}}},
+      {"EN:\"Dup\"\nde:\"Erst\"\nEN:\"Dup\"\nde:\"Zweit\"\n", P{{u"Dup", u"Zweit"}}},
+      {"EN:\"Lost\"\nEN:\"Kept\"\nde:\"Behalten\"\n", P{{u"Kept", u"Behalten"}}, {u"Lost"}},
+      {"EN:\"Q\"\nde:x\n", P{{u"Q", u""}}},  // a one-character value cleans to empty
+      {"EN:\"\"\nde:\"Leer\"\n", P{{u"", u"Leer"}}},
+      {"LANG_NAME: D\nLANG_TAG: de\nfr:\"Bonjour\"\nEN:\"Hi\"\nde:\"Hallo\"\n# EN:x\n",
+       P{{u"Hi", u"Hallo"}},
+       {u"Bonjour"}},
+      {"EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nde:\"PB\"\nEN:\"C\"\n",
+       P{{u"A", u"MA"}, {u"B", u"PB"}},
        {u"C"},
        33.3},
-      {"3 English, 2 machine",
-       "EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nDE*:\"MB\"\nEN:\"C\"\n",
-       {{u"A", u"MA"}, {u"B", u"MB"}},
+      {"EN:\"A\"\nde*:\"MA\"\nEN:\"B\"\nDE*:\"MB\"\nEN:\"C\"\n",
+       P{{u"A", u"MA"}, {u"B", u"MB"}},
        {u"C"},
-       66.6},
-      {"machine lines without English", "de*:\"MA\"\n", {}, {u"MA"}, 0.0},
-      {"digits are exact keys",
-       "EN:\"item007\"\nde:\"Posten 007\"\nEN:\"item7\"\nde:\"Posten 7\"\n",
-       {{u"item007", u"Posten 007"}, {u"item7", u"Posten 7"}},
-       {u"item07"},
-       0.0},
-      {"UTF-8 with BOM, accents and CJK",
-       "\xEF\xBB\xBF"
+       66.6},  // truncated, not rounded
+      {"de*:\"MA\"\n", P{}, {u"MA"}},
+      {"EN:\"item007\"\nde:\"P 007\"\nEN:\"item7\"\nde:\"P 7\"\n",
+       P{{u"item007", u"P 007"}, {u"item7", u"P 7"}},
+       {u"item07"}},  // digits are exact keys
+      {"\xEF\xBB\xBF"
        "EN:\"Caf\xC3\xA9\"\nde:\"\xE5\x92\x96\xE5\x95\xA1 \xF0\x9F\x98\x80\"\n",
-       {{u"Caf\u00e9", u"\u5496\u5561 \U0001F600"}},
-       {},
-       0.0},
-      {"UTF-16 LE",
-       Utf16Bytes(u"EN:\"Wide\"\r\nde:\"Breit \u00fc\"\r\n", false),
-       {{u"Wide", u"Breit \u00fc"}},
-       {},
-       0.0},
-      {"UTF-16 BE",
-       Utf16Bytes(u"EN:\"Wide\"\nde:\"Breit\"\n", true),
-       {{u"Wide", u"Breit"}},
-       {},
-       0.0},
+       P{{u"Caf\u00e9", u"\u5496\u5561 \U0001F600"}}},
+      {Utf16Bytes(u"EN:\"Wide\"\r\nde:\"Breit \u00fc\"\r\n", false), P{{u"Wide", u"Breit \u00fc"}}},
+      {Utf16Bytes(u"EN:\"Wide\"\nde:\"Breit\"\n", true), P{{u"Wide", u"Breit"}}},
   };
   for (const EntryCase& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.file);
     Write("lang_de.txt", c.file);
     SetLanguage(u"de");
     EXPECT_EQ(U(GetLangTag()), u"de");
     EXPECT_EQ(GetMachineTranslatedPercent(), c.percent);
-    for (const auto& [english, translation] : c.expected) {
-      EXPECT_EQ(U(GetTranslatedText(english.c_str())), translation);
+    for (const auto& [english, translation] : c.pairs) {
+      EXPECT_EQ(T(english.c_str()), translation);
       if (!translation.empty()) {
         EXPECT_EQ(U(DBGGetEnglishFromTranslatedText(translation.c_str())), english);
       }

@@ -207,8 +207,8 @@ VelString GetTranslatedText(const char16_t* text, uint32_t* generation) {
     return CopyOf(text);
   }
   CAcquireCS guard(state.lock);
-  // Under the lock nothing is published, so the generation read now is the table's.
-  // Found under the lock: a load that holds it may be entering this very text.
+  // Under the lock nothing is published, so the generation read here is the table's; the key is
+  // found under it too, since a load that holds it may be entering this very text.
   const uint64_t key = FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
   if (generation) *generation = gLanguageGeneration.load(std::memory_order_relaxed);
   if (key == 0 || state.epoch != CachedStringEpoch()) return CopyOf(text);
