@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "kest/strings/string_manager.h"
 
 class StringManagerTest : public ::testing::Test {
@@ -38,6 +40,13 @@ class StringManagerTest : public ::testing::Test {
     kest::StringCacheClassInfo info{};
     kest::GetStringCacheClassInfo(index, info);
     return info.count;
+  }
+
+  // Allocates `count` blocks of `chars` characters, then frees them all.
+  void Cycle(int count, int chars) {
+    std::vector<CVelStringData*> made;
+    for (int i = 0; i < count; ++i) made.push_back(manager_->Allocate(chars, 2));
+    for (CVelStringData* b : made) manager_->Free(b);
   }
 
   CVelStringMgr* manager_ = nullptr;
