@@ -28,4 +28,10 @@ set(KEST_PUBLIC_HEADERS
   kest/intern/cached_string.h
   kest/app/app_paths.h
   kest/lang/language.h
+  kest/lang/resource_string.h
+  kest/lang/process_constants.h
+  kest/diag/module_globals.h
+  kest/platform/module.h
+  kest/resources/resource_ids.h
+  kest/module/kest_common_app.h
 )

@@ -20,6 +20,9 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/KestCommonConfigVer
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/KestCommonConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/KestCommonConfigVersion.cmake
+              cmake/KestStringTables.cmake
+              tools/kest_rc.py
+              kest/resources/kest_common.rc
         DESTINATION ${KEST_CMAKE_DIR})
 
 # A static library's users must not see dllimport (or ELF visibility) markings.

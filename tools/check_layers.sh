@@ -8,7 +8,7 @@
 # The layers, bottom first. kest/kest_export.h may be included from anywhere; kest/KestCommon.h
 # includes everything and is included by nothing in kest/.
 set -u
-LAYERS=(base platform util strings diag format context intern app lang resources module theme)
+LAYERS=(base resources platform util strings diag format context intern app lang assertion theme module)
 
 rank_of() {
   local i

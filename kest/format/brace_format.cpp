@@ -1,5 +1,6 @@
 #include "kest/format/brace_format.h"
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -22,9 +23,17 @@ constexpr int kAppendStackChars = 2048;
 constexpr char16_t kTooLongFormat[] =
     u"%xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx";
 
-// The developer-only checks run where alerts would reach someone. The base-language test joins
-// this once languages exist; until then every build counts as the base language.
-bool DeveloperChecksOn() { return IsDevMachine(); }
+// The base-language test lives above the formatter (it loads a resource string); start-up hands
+// it down. Until then every build counts as the base language.
+std::atomic<bool (*)()> g_base_language_test{nullptr};
+
+bool BaseLanguage() {
+  bool (*test)() = g_base_language_test.load(std::memory_order_acquire);
+  return test == nullptr || test();
+}
+
+// The developer-only checks run where alerts would reach someone, in the base language.
+bool DeveloperChecksOn() { return IsDevMachine() && BaseLanguage(); }
 
 bool Contains(const char16_t* text, std::u16string_view what) {
   return text != nullptr && std::u16string_view(text).find(what) != std::u16string_view::npos;
@@ -273,7 +282,7 @@ int RunPass(const char16_t* pattern, Out& out, const PlaceholderValue* args, siz
 
   if (out.full()) return out.Finish();  // text cut at the buffer's end: no skipped check
   const int result = out.Finish();
-  if (checks) {
+  if (checks && BaseLanguage()) {
     const int alerts = SkippedAlerts(used);
     if (held != nullptr) {
       held->skipped = alerts;
@@ -308,6 +317,10 @@ int BraceFormatCore(const char16_t* pattern, char16_t* output, int length,
 }
 
 namespace kest {
+
+void SetBaseLanguageTest(bool (*test)()) noexcept {
+  g_base_language_test.store(test, std::memory_order_release);
+}
 
 VelString FormattingReport(const char16_t* reason, const char16_t* pattern,
                            const PlaceholderValue* args, size_t count) {
@@ -381,6 +394,15 @@ void VelString::FormatList(const char16_t* pattern, const PlaceholderValue* args
       }
     }
   }
+  RenderList(pattern, args, count);
+}
+
+void VelString::RenderList(const char16_t* pattern, const PlaceholderValue* args, size_t count) {
+  if (pattern == nullptr) {
+    Empty();
+    return;
+  }
+  if (args == nullptr) count = 0;
   // Fast path: one writing pass when the estimate says the text fits 4096 characters.
   const size_t pattern_length = kest::detail::Utf16Length(pattern);
   if (pattern_length < kFormatStackChars) {

@@ -63,6 +63,10 @@ namespace kest {
 KEST_API VelString FormattingReport(const char16_t* reason, const char16_t* pattern,
                                     const PlaceholderValue* args, size_t count);
 
+// Start-up hands the base-language test (IsEnglishBuild) to the formatter, whose developer checks
+// run only while it answers true; until then, or with null, it counts as true. Any thread.
+KEST_API void SetBaseLanguageTest(bool (*test)()) noexcept;
+
 }  // namespace kest
 
 namespace kest::detail {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "kest/base/module_lifetime.h"
 #include "kest/context/lock_cs.h"
 #include "kest/util/crc.h"
 
@@ -56,6 +57,14 @@ Table& TheTable() {
   static Table* const table = new Table;
   return *table;
 }
+
+}  // namespace
+
+namespace detail {
+void StartCachedStrings() { TheTable(); }
+}  // namespace detail
+
+namespace {
 
 // The keys are CRC values, which a caller can steer into runs (CRC is affine), so spread them
 // before they pick a slot.

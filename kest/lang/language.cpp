@@ -1,7 +1,9 @@
 #include "kest/lang/language.h"
 
+#include <memory>
 #include <vector>
 
+#include "kest/base/module_lifetime.h"
 #include "kest/context/lock_cs.h"
 #include "kest/diag/dev_alerts.h"
 #include "kest/format/brace_format.h"
@@ -153,10 +155,20 @@ State& TheState() {
   return *state;
 }
 
-struct TeardownMark {
-  TeardownMark() { TheState(); }
-  ~TeardownMark() { TheState().torn_down.store(true, std::memory_order_relaxed); }
-} g_teardown_mark;
+// How many levels of the translation lock the calling thread holds.
+thread_local int t_translation_lock_depth = 0;
+
+// The translation lock through CAcquireCS, counted for HoldsTranslationLock.
+class KEST_SCOPED_CAPABILITY TranslationGuard {
+ public:
+  explicit TranslationGuard(CLockCS& lock) KEST_ACQUIRE(lock) : guard_(lock) {
+    ++t_translation_lock_depth;
+  }
+  ~TranslationGuard() KEST_RELEASE() { --t_translation_lock_depth; }
+
+ private:
+  CAcquireCS guard_;
+};
 
 bool PageModPresent() {
   State& state = TheState();
@@ -197,6 +209,27 @@ VelString CopyOf(const char16_t* text) { return VelString(text ? text : u""); }
 
 bool IsTranslating() noexcept { return TheState().Translating(); }
 
+bool HoldsTranslationLock() noexcept { return t_translation_lock_depth > 0; }
+
+namespace detail {
+
+void StartTranslationMap() { TheState(); }
+void StartTranslationLock() {}
+
+void StopTranslationLock() noexcept {
+  State& state = TheState();
+  {
+    TranslationGuard guard(state.lock);
+    state.torn_down.store(true, std::memory_order_relaxed);
+    state.translations.Clear();
+  }
+  std::destroy_at(&state.lock);
+}
+
+void StopTranslationMap() noexcept {}
+
+}  // namespace detail
+
 VelString GetTranslatedText(const char16_t* text, uint32_t* generation) {
   State& state = TheState();
   // One snapshot decides both the answer and its generation: read apart, a load finishing between
@@ -206,7 +239,7 @@ VelString GetTranslatedText(const char16_t* text, uint32_t* generation) {
     if (generation) *generation = snapshot.generation;
     return CopyOf(text);
   }
-  CAcquireCS guard(state.lock);
+  TranslationGuard guard(state.lock);
   // Under the lock nothing is published, so the generation read here is the table's; the key is
   // found under it too, since a load that holds it may be entering this very text.
   const uint64_t key = FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());
@@ -243,7 +276,9 @@ void SetLanguage(const char16_t* tag_text) {
   kest::LoadedFile file;
   VelString alert;
   {
-    CAcquireCS guard(state.lock);
+    kest::TranslationGuard guard(state.lock);
+    // After tear-down the lock guards nothing: the process stays English.
+    if (state.torn_down.load(std::memory_order_relaxed)) return;
     state.translations.Clear();
     const uint32_t generation = gLanguageGeneration.load(std::memory_order_relaxed) + 1;
     bool english =
@@ -312,7 +347,7 @@ VelString GetTranslatedText(const char16_t* text) { return kest::GetTranslatedTe
 VelString DBGGetEnglishFromTranslatedText(const char16_t* text) {
   kest::State& state = TheState();
   if (!state.Translating()) return kest::CopyOf(text);
-  CAcquireCS guard(state.lock);
+  kest::TranslationGuard guard(state.lock);
   if (state.epoch != kest::CachedStringEpoch()) return kest::CopyOf(text);
   const uint64_t key =
       kest::FindCachedKey(text ? std::u16string_view(text) : std::u16string_view());

@@ -92,6 +92,9 @@ namespace kest {
 // Whether a language other than English is loaded. Any thread; no lock.
 KEST_API bool IsTranslating() noexcept;
 
+// Whether the calling thread holds the translation lock (SetLanguage's own formatting asks).
+KEST_API bool HoldsTranslationLock() noexcept;
+
 // GetTranslatedText, also returning the generation the answer belongs to (read under the same
 // lock), so a cache never files an answer from before a switch under the new generation.
 KEST_API VelString GetTranslatedText(const char16_t* text, uint32_t* generation);

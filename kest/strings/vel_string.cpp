@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "kest/base/string_block.h"
 #include "kest/platform/text.h"
 #include "kest/strings/text_scan.h"
 
@@ -212,6 +213,15 @@ VelString& VelString::operator+=(const char* narrow) {
 VelString& VelString::operator+=(char16_t ch) {
   Append(&ch, 1);
   return *this;
+}
+
+bool VelString::LoadStringW(HINSTANCE module, unsigned id) {
+  if (id > 0xFFFF) return false;
+  const std::u16string_view entry =
+      kest::StringBlockEntry(kest::platform::StringBlock(module, id / 16 + 1), id % 16);
+  if (entry.empty()) return false;
+  SetString(entry.data(), static_cast<int>(entry.size()));
+  return true;
 }
 
 void VelString::SetString(const char16_t* text, int length) {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "kest/kest_export.h"
+#include "kest/platform/module.h"
 #include "kest/strings/string_manager.h"
 
 class PlaceholderValue;
@@ -185,6 +186,17 @@ class KEST_API VelString {
   // The forms every other one ends in: `count` arguments at `args`.
   void FormatList(const char16_t* pattern, const PlaceholderValue* args, size_t count);
   void AppendFormatList(const char16_t* pattern, const PlaceholderValue* args, size_t count);
+
+  // Replaces the text with the whole entry `id` of `module`'s string table (kest/platform/
+  // module.h), whatever its length, and returns true. Returns false and keeps the text when the
+  // entry is missing, empty or damaged, or `id` is above 65535.
+  bool LoadStringW(HINSTANCE module, unsigned id);
+
+ protected:
+  // FormatList without its check for printf-style specifiers, for texts whose patterns are
+  // checked once where they are loaded. The text is what the writing pass wrote; empty when the
+  // engine fails.
+  void RenderList(const char16_t* pattern, const PlaceholderValue* args, size_t count);
 
  private:
   static IAtlStringMgr* DefaultManager() noexcept;

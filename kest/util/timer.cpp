@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "kest/base/module_lifetime.h"
 #include "kest/platform/clock.h"
 
 namespace kest::detail {
@@ -22,8 +23,6 @@ std::atomic<int64_t> g_ticks_per_100th{0};
 std::atomic<int64_t> g_frequency{0};
 // TimerAdd keeps its own copy of the millisecond rate.
 std::atomic<int64_t> g_add_ticks_per_ms{0};
-
-const int64_t g_process_start_time = kest::platform::WallClockSeconds();
 
 // Reads the frequency when the rates are not known yet. A rate that comes out 0 (a slow counter)
 // stays 0 and is recomputed next time; the frequency itself is kept for the exact path.
@@ -116,7 +115,15 @@ uint64_t GetUBNowSec() noexcept {
 
 namespace kest {
 
-int64_t ProcessStartTime() noexcept { return g_process_start_time; }
+int64_t ProcessStartTime() noexcept {
+  // Fixed at the first call, which start-up makes while the library loads.
+  static const int64_t start = platform::WallClockSeconds();
+  return start;
+}
+
+namespace detail {
+void StartProcessTime() noexcept { ProcessStartTime(); }
+}  // namespace detail
 
 void ResetTimerRatesForTesting() noexcept {
   g_ticks_per_ms.store(0, std::memory_order_relaxed);

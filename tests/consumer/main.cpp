@@ -60,8 +60,8 @@ int main() {
   Check(entries > 0, "folder listing");
   kest::platform::SetExecutablePathForTesting(nullptr);
   uint32_t dword = 0;
-  Check(kest::platform::ReadDwordFromRegText("[HKEY_LOCAL_MACHINE\\k]\n\"v\"=dword:2a\n", u"k", u"v",
-                                             dword) &&
+  Check(kest::platform::ReadDwordFromRegText("[HKEY_LOCAL_MACHINE\\k]\n\"v\"=dword:2a\n", u"k",
+                                             u"v", dword) &&
             dword == 42,
         "registry text");
   Linked(&kest::platform::ReadMachineDword, &kest::platform::WriteMachineDwordForTesting,
@@ -173,11 +173,11 @@ int main() {
     const CachedString a(u"item2"), b(VelString(u"item10")), none;
     const char16_t* text = a;
     const VelString copy = b;
-    Check(a == CachedString(std::u16string_view(u"item2")) && a < b && none < a && text[0] == u'i' &&
-              copy == VelString(u"item10") && a.CompareNoCase(u"ITEM2") == 0 && a.GetLength() == 5 &&
-              kest::FindCachedKey(u"item2") == a.Key() && kest::FindCachedString(a.Key()) &&
-              kest::CachedStringBaseKey(u"") == 1 && kest::GetCachedStringStats().entries >= 2 &&
-              !a.ToStringForHash().IsEmpty() &&
+    Check(a == CachedString(std::u16string_view(u"item2")) && a < b && none < a &&
+              text[0] == u'i' && copy == VelString(u"item10") && a.CompareNoCase(u"ITEM2") == 0 &&
+              a.GetLength() == 5 && kest::FindCachedKey(u"item2") == a.Key() &&
+              kest::FindCachedString(a.Key()) && kest::CachedStringBaseKey(u"") == 1 &&
+              kest::GetCachedStringStats().entries >= 2 && !a.ToStringForHash().IsEmpty() &&
               CachedString::FromKeyForTesting(a.Key()) == a,
           "cached strings");
     Linked(&kest::ClearCachedStringsForShutdown);
@@ -197,6 +197,35 @@ int main() {
           "languages");
     Linked(&kest::ResetLanguageFolderForTesting);
   }
+
+  // Resource strings and start-up
+  Check(gbLoadedKestCommon && ghCommonHInst == kest::OwnModule() && CANT_CONNECT_KEYWORD &&
+            VelString(CANT_CONNECT_KEYWORD) == VelString(u"CAN'T CONNECT:"),
+        "start-up");
+  Check(String(IDS_CANT_CONNECT, nullptr) == VelString(u"CAN'T CONNECT:") && IsEnglishBuild() &&
+            kest::StringCacheHas(IDS_CANT_CONNECT, nullptr) && kest::StringCacheSize() > 0 &&
+            kest::TheKestCommonApp() != nullptr,
+        "library strings");
+  VelString entry;
+  Check(entry.LoadStringW(kest::platform::LibraryModule(), IDS_BASE_LANGUAGE) ||
+            entry.LoadStringW(ghCommonHInst, IDS_BASE_LANGUAGE),
+        "LoadStringW");
+  Check(kest::platform::ExecutableModule() != nullptr, "executable module");
+#if defined(KEST_CONSUMER_TABLE)
+  const HINSTANCE self = kest::platform::ModuleOfAddress(reinterpret_cast<const void*>(&Check));
+  Check(
+      String(7001, 3, self) == VelString(u"3 hosts") && self == kest::platform::ExecutableModule(),
+      "host string");
+  const char16_t* version = nullptr;
+  CheckAndAssignConstantValue(u"v$VER$", version, false);
+  Check(VelString(version) == VelString(u"v1.2.3.4"), "host version");
+#endif
+  Linked(
+      &kest::ResetEnglishBuildForTesting, &kest::ResetFileVersionForTesting,
+      &kest::platform::StringBlock, &kest::platform::ExecutableFileVersion,
+      &kest::platform::RegisterStringTable, &kest::platform::UnregisterStringTable,
+      static_cast<void (*)(const char16_t*, const char16_t**, bool)>(&CheckAndAssignConstantValue),
+      &kest::SetBaseLanguageTest);
 
   if (failures != 0) return 1;
   std::puts("consumer: package works");

@@ -1,0 +1,254 @@
+#include "kest/lang/resource_string.h"
+
+#include <memory>
+#include <unordered_map>
+
+#include "kest/base/module_lifetime.h"
+#include "kest/context/lock_cs.h"
+#include "kest/diag/dev_alerts.h"
+#include "kest/diag/module_globals.h"
+#include "kest/intern/cached_string.h"
+#include "kest/lang/language.h"
+
+#ifndef _WIN32
+// The library's generated table; referring to it keeps it in a static archive's link.
+extern kest::platform::StringTable kest_library_string_table;
+#endif
+
+namespace kest {
+namespace {
+
+class StringCacheItem {
+ public:
+  StringCacheItem(uint16_t id, HINSTANCE module, const VelString& pattern)
+      : id_(id), module_(module), pattern_(pattern), text_(pattern) {}
+  virtual ~StringCacheItem() = default;
+
+  const VelString& Text() const noexcept { return text_; }
+
+ private:
+  uint16_t id_;
+  HINSTANCE module_;
+  CachedString pattern_;
+  // The interned text's block, shared: a hit copies it under the lock with one count increment,
+  // and it outlives a shutdown clear of the interned table.
+  VelString text_;
+};
+
+struct Cache {
+  CLockCS lock;
+  std::unordered_map<uint64_t, StringCacheItem*> items KEST_GUARDED_BY(lock);
+  uint32_t generation KEST_GUARDED_BY(lock) = 0;
+  // Set by tear-down: nothing is cached any more.
+  bool closed KEST_GUARDED_BY(lock) = false;
+
+  Cache() {
+    items.rehash(8);
+    items.max_load_factor(1.0f);
+  }
+
+  // Drops every item when the language changed since the cache was last emptied; the caller
+  // destroys what it gets back after the lock.
+  void CheckGeneration(std::vector<StringCacheItem*>& dropped) KEST_REQUIRES(lock) {
+    const uint32_t current = gLanguageGeneration.load(std::memory_order_acquire);
+    if (generation == current) return;
+    DropAll(dropped);
+    generation = current;
+  }
+
+  void DropAll(std::vector<StringCacheItem*>& dropped) KEST_REQUIRES(lock) {
+    dropped.reserve(dropped.size() + items.size());
+    for (auto& [key, item] : items) dropped.push_back(item);
+    items.clear();
+  }
+};
+
+// Never freed: Strings built while the process exits find the lock's storage (marked destroyed)
+// and a closed cache.
+Cache& TheCache() {
+  static Cache* const cache = new Cache;
+  return *cache;
+}
+
+void Destroy(std::vector<StringCacheItem*>& items) noexcept {
+  for (StringCacheItem* item : items) delete item;
+  items.clear();
+}
+
+// The alert's parameter lines: each placeholder alone, at most 999 characters, empty ones left out.
+void AppendParams(VelString& text, const PlaceholderValue* args, size_t count) {
+  text += u"   Params:\r\n";
+  char16_t rendered[1000];
+  for (size_t i = 0; i < count; ++i) {
+    const int n = args[i].Format(rendered, 999, nullptr);
+    if (n > 0) {
+      text.Append(rendered, n);
+      text += u"\r\n";
+    }
+  }
+}
+
+void AlertMissing(uint16_t id, bool own_module, const PlaceholderValue* args, size_t count) {
+  if (!IsDevMachine()) return;  // nobody would see it
+  VelString text;
+  text.Format(u"StringID {0:d} could not be found!  {1:s}", static_cast<int>(id),
+              own_module ? u"CommonHInst was passed in" : u"CommonHInst was NOT passed in");
+  AppendParams(text, args, count);
+  AlertDevelopers(text);
+}
+
+void CheckOldStyle(uint16_t id, const VelString& pattern, const PlaceholderValue* args,
+                   size_t count) {
+  if (pattern.Find(u'%') < 0) return;
+  static constexpr const char16_t* kOldStyle[] = {u"%d", u"%s", u"%u", u"%f", u"%I64"};
+  for (const char16_t* spec : kOldStyle) {
+    if (pattern.Find(spec) >= 0) {
+      if (!IsDevMachine()) return;
+      VelString text;
+      text.Format(u"StringID {0} contains an old-style format specifier - {1}",
+                  static_cast<int>(id), pattern);
+      AppendParams(text, args, count);
+      AlertDevelopers(text);
+      return;
+    }
+  }
+}
+
+// Files `pattern` under `key` unless the language changed since it was translated (its
+// generation) or the cache is closed. Displaced and evicted items go after the lock.
+void Insert(uint64_t key, uint16_t id, HINSTANCE module, const VelString& pattern,
+            uint32_t generation) {
+  auto item = std::make_unique<StringCacheItem>(id, module, pattern);
+  std::vector<StringCacheItem*> dropped;
+  Cache& cache = TheCache();
+  {
+    CAcquireCS guard(cache.lock);
+    if (CLockCS::StateOf(&cache.lock) != CLockCS::kLive) return;
+    if (cache.closed) return;
+    cache.CheckGeneration(dropped);
+    if (generation == cache.generation) {
+      auto [at, inserted] = cache.items.try_emplace(key, item.get());
+      if (!inserted) {
+        dropped.push_back(at->second);
+        at->second = item.get();
+      }
+      item.release();
+      if (cache.items.size() > kStringCacheCapacity) {
+        auto victim = cache.items.begin();
+        if (victim->first == key) ++victim;
+        dropped.push_back(victim->second);
+        cache.items.erase(victim);
+      }
+    }
+  }
+  Destroy(dropped);
+}
+
+}  // namespace
+
+HINSTANCE OwnModule() noexcept {
+  if (HINSTANCE set = ghCommonHInst) return set;
+  static const HINSTANCE own = platform::LibraryModule();
+  return own;
+}
+
+size_t StringCacheSize() noexcept {
+  Cache& cache = TheCache();
+  CAcquireCS guard(cache.lock);
+  return cache.items.size();
+}
+
+bool StringCacheHas(uint16_t id, HINSTANCE module) noexcept {
+  Cache& cache = TheCache();
+  const uint64_t key = StringCacheKey(id, module ? module : OwnModule());
+  CAcquireCS guard(cache.lock);
+  return cache.items.count(key) != 0;
+}
+
+namespace detail {
+
+void StartResourceStringLock() { TheCache(); }
+
+void StartResourceStringCache() {
+#ifndef _WIN32
+  // Keeps the library's table in a static archive's link; the table registers itself.
+  static_cast<void>(*static_cast<volatile const size_t*>(&kest_library_string_table.block_count));
+#endif
+}
+
+void StopResourceStringCache() noexcept {
+  Cache& cache = TheCache();
+  std::vector<StringCacheItem*> dropped;
+  {
+    CAcquireCS guard(cache.lock);
+    cache.closed = true;
+    try {
+      cache.DropAll(dropped);
+    } catch (const std::bad_alloc&) {
+      // No room to list them: let the items go with the lock held instead.
+      for (auto& [key, item] : cache.items) delete item;
+      cache.items.clear();
+    }
+  }
+  Destroy(dropped);
+}
+
+void StopResourceStringLock() noexcept { std::destroy_at(&TheCache().lock); }
+
+}  // namespace detail
+}  // namespace kest
+
+String::~String() = default;
+
+void String::CentralFormat(uint16_t id, const PlaceholderValue* args, size_t count,
+                           HINSTANCE module) {
+  if (args == nullptr) count = 0;
+  const HINSTANCE own = kest::OwnModule();
+  if (module == nullptr) module = own;
+  const uint64_t key = kest::StringCacheKey(id, module);
+
+  VelString pattern;
+  bool hit = false;
+  kest::Cache& cache = kest::TheCache();
+  {
+    std::vector<kest::StringCacheItem*> dropped;
+    {
+      CAcquireCS guard(cache.lock);
+      if (CLockCS::StateOf(&cache.lock) == CLockCS::kLive && !cache.closed) {
+        cache.CheckGeneration(dropped);
+        auto found = cache.items.find(key);
+        if (found != cache.items.end()) {
+          pattern = found->second->Text();
+          hit = true;
+        }
+      }
+    }
+    kest::Destroy(dropped);
+  }
+
+  if (!hit) {
+    uint32_t generation = 0;
+    VelString loaded;
+    if (loaded.LoadStringW(module, id)) {
+      pattern = kest::GetTranslatedText(loaded, &generation);
+    } else {
+      kest::AlertMissing(id, module == own, args, count);
+      // The library's own text, untranslated, stands in; it is filed under the module asked for.
+      generation = gLanguageGeneration.load(std::memory_order_acquire);
+      if (module == own || !pattern.LoadStringW(own, id)) {
+        VelString missing;
+        missing.Format(u"(???+{0:d})", static_cast<int>(id));
+        *static_cast<VelString*>(this) = std::move(missing);
+        return;
+      }
+    }
+    kest::CheckOldStyle(id, pattern, args, count);
+    kest::Insert(key, id, module, pattern, generation);
+  }
+
+  if (count == 0) {
+    *static_cast<VelString*>(this) = pattern;
+  } else {
+    RenderList(pattern, args, count);
+  }
+}

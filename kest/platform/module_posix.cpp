@@ -1,0 +1,123 @@
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/auxv.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "kest/platform/module.h"
+
+namespace kest::platform {
+namespace {
+
+// Generated tables register from module constructors, before any static object of the process
+// could ask; the list and its lock need no construction of their own and survive every
+// destructor.
+constinit std::mutex g_tables_lock;
+constinit StringTable* g_tables = nullptr;
+
+HINSTANCE Handle(const void* base) { return static_cast<HINSTANCE>(const_cast<void*>(base)); }
+
+}  // namespace
+
+HINSTANCE ModuleOfAddress(const void* address) noexcept {
+  Dl_info info;
+  if (address == nullptr || dladdr(address, &info) == 0) return nullptr;
+  return Handle(info.dli_fbase);
+}
+
+HINSTANCE ExecutableModule() noexcept {
+  // The executable's program headers lie in its first mapped page, beside its ELF header.
+  return ModuleOfAddress(reinterpret_cast<const void*>(getauxval(AT_PHDR)));
+}
+
+HINSTANCE LibraryModule() noexcept {
+  static const char anchor = 0;
+  return ModuleOfAddress(&anchor);
+}
+
+std::span<const char16_t> StringBlock(HINSTANCE module, uint32_t number) noexcept {
+  if (module == nullptr) return {};
+  std::lock_guard guard(g_tables_lock);
+  for (const StringTable* table = g_tables; table != nullptr; table = table->next) {
+    if (table->module != module) continue;
+    const StringTableBlock* end = table->blocks + table->block_count;
+    const StringTableBlock* found = std::lower_bound(
+        table->blocks, end, number,
+        [](const StringTableBlock& block, uint32_t n) { return block.number < n; });
+    if (found != end && found->number == number)
+      return {table->units + found->offset, found->length};
+  }
+  return {};
+}
+
+void RegisterStringTable(StringTable& table) noexcept {
+  table.module = ModuleOfAddress(&table);
+  std::lock_guard guard(g_tables_lock);
+  StringTable** tail = &g_tables;
+  while (*tail != nullptr) tail = &(*tail)->next;
+  table.next = nullptr;
+  *tail = &table;
+}
+
+void UnregisterStringTable(StringTable& table) noexcept {
+  std::lock_guard guard(g_tables_lock);
+  for (StringTable** at = &g_tables; *at != nullptr; at = &(*at)->next) {
+    if (*at == &table) {
+      *at = table.next;
+      break;
+    }
+  }
+}
+
+namespace {
+
+// Name "Kest", type 1, two 32-bit words.
+std::optional<uint64_t> VersionNote(const unsigned char* note, size_t size) {
+  size_t at = 0;
+  while (size - at >= 12) {
+    uint32_t name_size, desc_size, type;
+    std::memcpy(&name_size, note + at, 4);
+    std::memcpy(&desc_size, note + at + 4, 4);
+    std::memcpy(&type, note + at + 8, 4);
+    at += 12;
+    const size_t name_room = (size_t{name_size} + 3) & ~size_t{3};
+    const size_t desc_room = (size_t{desc_size} + 3) & ~size_t{3};
+    if (name_room > size - at || desc_room > size - at - name_room) return std::nullopt;
+    const unsigned char* name = note + at;
+    const unsigned char* desc = name + name_room;
+    at += name_room + desc_room;
+    if (type == 1 && name_size == 5 && std::memcmp(name, "Kest", 5) == 0) {
+      if (desc_size < 8) return std::nullopt;
+      uint32_t ms, ls;
+      std::memcpy(&ms, desc, 4);
+      std::memcpy(&ls, desc + 4, 4);
+      return (uint64_t{ms} << 32) | ls;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<uint64_t> ExecutableFileVersion() {
+  std::optional<uint64_t> version;
+  // The first object dl_iterate_phdr reports is the executable.
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* out) -> int {
+        auto& found = *static_cast<std::optional<uint64_t>*>(out);
+        for (int i = 0; i < info->dlpi_phnum && !found; ++i) {
+          const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+          if (segment.p_type != PT_NOTE) continue;
+          found =
+              VersionNote(reinterpret_cast<const unsigned char*>(info->dlpi_addr + segment.p_vaddr),
+                          segment.p_memsz);
+        }
+        return 1;
+      },
+      &version);
+  return version;
+}
+
+}  // namespace kest::platform
