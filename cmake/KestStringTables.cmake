@@ -14,6 +14,7 @@
 #     Gives <target> that file version: a VERSIONINFO resource on Windows, an ELF note on POSIX
 #     (read back by kest::platform::ExecutableFileVersion).
 include_guard(GLOBAL)
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
 
 # The generator and a Python to run it, found from wherever the calling directory is.
 macro(kest_find_rc_tool)

@@ -331,9 +331,23 @@ def blocks_of(strings):
 
 
 def cpp_units(units):
+    """The units as lines of one char16_t string literal: printable ASCII as itself, every other
+    unit as a hex escape (a literal ends after an escape that a hex digit would follow)."""
     lines = []
-    for start in range(0, len(units), 12):
-        lines.append("    " + ", ".join(f"0x{u:04X}" for u in units[start:start + 12]) + ",")
+    for start in range(0, len(units), 64):
+        piece = []
+        escaped = False
+        for u in units[start:start + 64]:
+            ch = chr(u)
+            if 0x20 <= u < 0x7F and ch not in '"\\?':
+                if escaped and ch in "0123456789abcdefABCDEF":
+                    piece.append('" u"')
+                piece.append(ch)
+                escaped = False
+            else:
+                piece.append(f"\\x{u:X}")
+                escaped = True
+        lines.append('    u"' + "".join(piece) + '"')
     return "\n".join(lines)
 
 
@@ -364,9 +378,8 @@ def write_table(args):
            '#include "kest/platform/module.h"',
            "",
            "namespace {",
-           f"constinit const char16_t kUnits[] = {{",
-           cpp_units(units) or "    0,",
-           "};",
+           "constinit const char16_t kUnits[] =",
+           (cpp_units(units) or '    u""') + ";",
            "constinit const kest::platform::StringTableBlock kBlocks[] = {",
            "\n".join(records) or "    {0, 0, 0},",
            "};",

@@ -75,12 +75,17 @@ void Destroy(std::vector<StringCacheItem*>& items) noexcept {
   items.clear();
 }
 
-// The alert's parameter lines: each placeholder alone, at most 999 characters, empty ones left out.
+// The alert's parameter lines: each placeholder alone, empty ones left out. A longer rendering is
+// cut to its first 999 characters (never between the halves of a pair) rather than dropped, which
+// is what the plain "more than 0 characters written" test would do with the -1 of an overflow.
 void AppendParams(VelString& text, const PlaceholderValue* args, size_t count) {
   text += u"   Params:\r\n";
   char16_t rendered[1000];
   for (size_t i = 0; i < count; ++i) {
-    const int n = args[i].Format(rendered, 999, nullptr);
+    int n = args[i].Format(rendered, 999, nullptr);
+    if (n < 0 && args[i].Format(static_cast<char16_t*>(nullptr), 0, nullptr) > 999) {
+      n = (rendered[998] & 0xFC00) == 0xD800 ? 998 : 999;
+    }
     if (n > 0) {
       text.Append(rendered, n);
       text += u"\r\n";
