@@ -18,21 +18,18 @@ extern kest::platform::StringTable kest_library_string_table;
 namespace kest {
 namespace {
 
-class StringCacheItem {
- public:
-  StringCacheItem(uint16_t id, HINSTANCE module, const VelString& pattern)
-      : id_(id), module_(module), pattern_(pattern), text_(pattern) {}
+// An entry of the cache: which string of which module, and its translated pattern.
+struct StringCacheItem {
+  StringCacheItem(uint16_t id_, HINSTANCE module_, const VelString& pattern_)
+      : id(id_), module(module_), pattern(pattern_), text(pattern_) {}
   virtual ~StringCacheItem() = default;
 
-  const VelString& Text() const noexcept { return text_; }
-
- private:
-  uint16_t id_;
-  HINSTANCE module_;
-  CachedString pattern_;
+  uint16_t id;
+  HINSTANCE module;
+  CachedString pattern;
   // The interned text's block, shared: a hit copies it under the lock with one count increment,
   // and it outlives a shutdown clear of the interned table.
-  VelString text_;
+  VelString text;
 };
 
 struct Cache {
@@ -223,7 +220,7 @@ void String::CentralFormat(uint16_t id, const PlaceholderValue* args, size_t cou
         cache.CheckGeneration(dropped);
         auto found = cache.items.find(key);
         if (found != cache.items.end()) {
-          pattern = found->second->Text();
+          pattern = found->second->text;
           hit = true;
         }
       }
