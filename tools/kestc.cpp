@@ -147,6 +147,8 @@ int RunSort(int argc, char** argv) {
   return 0;
 }
 
+std::string Escaped(const VelString& text);
+
 void Heading(const char* title) { std::printf("\n== %s ==\n", title); }
 
 int RunDemo(int, char**) {
@@ -295,6 +297,20 @@ int RunDemo(int, char**) {
     for (const kest::LangFinding& finding : kest::CheckLanguageFile(file, u"de"))
       std::printf("  check, line %d: %s\n", finding.line, kest::ToUtf8(finding.message).c_str());
   }
+
+  Heading("Resource strings: a module's table by ID, translated, cached, formatted");
+  std::printf("  ghCommonHInst = %p, CANT_CONNECT_KEYWORD = \"%s\" (fixed at load)\n",
+              static_cast<void*>(ghCommonHInst), Narrow(VelString(CANT_CONNECT_KEYWORD)).c_str());
+  std::printf("  String(IDS_BASE_LANGUAGE, nullptr)  = \"%s\"\n",
+              Narrow(String(IDS_BASE_LANGUAGE, nullptr)).c_str());
+  std::printf("  String(4711, nullptr)               = \"%s\"  (missing: marked, never cached)\n",
+              Narrow(String(4711, nullptr)).c_str());
+  std::printf("  cache entries: %zu; IsEnglishBuild() = %s\n", kest::StringCacheSize(),
+              IsEnglishBuild() ? "true" : "false");
+  const char16_t* constant = nullptr;
+  CheckAndAssignConstantValue(u"  Server: down\\n\t", constant, true);
+  std::printf("  CheckAndAssignConstantValue(\"  Server: down\\\\n\\t\", clean-up) = \"%s\"\n",
+              Escaped(VelString(constant)).c_str());
   return 0;
 }
 
@@ -382,10 +398,19 @@ int RunLangList(int argc, char**) {
   return 0;
 }
 
+int RunLangFromTable(int argc, char** argv, bool pseudo);
+
 int RunLang(int argc, char** argv) {
   if (argc >= 1 && std::strcmp(argv[0], "check") == 0) return RunLangCheck(argc - 1, argv + 1);
   if (argc >= 1 && std::strcmp(argv[0], "list") == 0) return RunLangList(argc - 1, argv + 1);
-  std::fprintf(stderr, "usage: kestc lang check [--tag TAG] FILE... | kestc lang list\n");
+  if (argc >= 1 && std::strcmp(argv[0], "template") == 0)
+    return RunLangFromTable(argc - 1, argv + 1, false);
+  if (argc >= 1 && std::strcmp(argv[0], "pseudo") == 0)
+    return RunLangFromTable(argc - 1, argv + 1, true);
+  std::fprintf(
+      stderr,
+      "usage: kestc lang check [--tag TAG] FILE... | kestc lang list |\n"
+      "       kestc lang template [--module FILE] | kestc lang pseudo TAG [--module FILE]\n");
   return 2;
 }
 
@@ -440,6 +465,20 @@ bool ParseArgument(const char* arg, std::vector<VelString>& keep, std::vector<st
   }
 }
 
+void PrintAlert(const char16_t* message) {
+  std::fprintf(stderr, "DEV ALERT: %s\n", kest::ToUtf8(message).c_str());
+}
+
+// Acts as a developer machine when `dev` is set, with every alert printed to standard error (not
+// only the first in 900 seconds) and none sent to any session; otherwise as an ordinary machine,
+// where nothing alerts.
+void AlertsToStderr(bool dev) {
+  static kest::platform::FakeSessions nobody;
+  kest::platform::SetSessionsForTesting(&nobody);
+  kest::SetAlertHookForTesting(dev ? PrintAlert : nullptr);
+  GetAndSetIsDevMachine(dev);
+}
+
 // Renders a pattern with typed arguments. With --dev the tool acts as a developer machine and
 // prints the alerts the formatter raises to standard error instead of sending them.
 int RunFormat(int argc, char** argv) {
@@ -456,17 +495,7 @@ int RunFormat(int argc, char** argv) {
                  "       p pointer, s wide string, n narrow string\n");
     return 2;
   }
-  static kest::platform::FakeSessions to_stderr;
-  to_stderr.enumerate = [] {
-    return std::vector<kest::platform::SessionInfo>{
-        {0, kest::platform::kSessionActive, std::u16string()}};
-  };
-  to_stderr.send = [](const kest::platform::SessionInfo&, std::u16string_view title,
-                      std::u16string_view body) {
-    std::fprintf(stderr, "%s\n%s\n", kest::ToUtf8(title).c_str(), kest::ToUtf8(body).c_str());
-  };
-  kest::platform::SetSessionsForTesting(&to_stderr);  // nothing reaches a real session
-  GetAndSetIsDevMachine(dev);
+  AlertsToStderr(dev);
   std::vector<VelString> keep;
   std::vector<std::string> narrow;
   keep.reserve(static_cast<size_t>(argc));
@@ -484,6 +513,243 @@ int RunFormat(int argc, char** argv) {
   return 0;
 }
 
+// The options the resource commands share. Returns false (after a message) on a bad option.
+struct ResourceOptions {
+  HINSTANCE module = nullptr;  // null: the library's own
+  const char* lang = nullptr;
+  bool dev = false;
+  bool check = false;
+  bool clean = false;
+  std::vector<const char*> rest;
+};
+
+bool ReadResourceOptions(int argc, char** argv, const char* usage, ResourceOptions& options) {
+  for (int i = 0; i < argc; ++i) {
+    const bool has_value = i + 1 < argc;
+    if (std::strcmp(argv[i], "--module") == 0 && has_value) {
+      const VelString path = kest::Utf8ToVelString(argv[++i]);
+      options.module = kest::platform::LoadModuleFile(std::u16string(path.View()));
+      if (options.module == nullptr) {
+        std::fprintf(stderr, "kestc: cannot load module \"%s\"\n", argv[i]);
+        return false;
+      }
+    } else if (std::strcmp(argv[i], "--lang") == 0 && has_value) {
+      options.lang = argv[++i];
+    } else if (std::strcmp(argv[i], "--dev") == 0) {
+      options.dev = true;
+    } else if (std::strcmp(argv[i], "--check") == 0) {
+      options.check = true;
+    } else if (std::strcmp(argv[i], "--clean") == 0) {
+      options.clean = true;
+    } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+      std::fprintf(stderr, "usage: %s\n", usage);
+      return false;
+    } else {
+      options.rest.push_back(argv[i]);
+    }
+  }
+  AlertsToStderr(options.dev);
+  if (options.lang != nullptr) SetLanguage(kest::Utf8ToVelString(options.lang));
+  if (options.module == nullptr) options.module = ghCommonHInst;
+  return true;
+}
+
+// Every string of a module's table, in ID order: (ID, text as stored).
+std::vector<std::pair<unsigned, VelString>> TableStrings(HINSTANCE module) {
+  std::vector<std::pair<unsigned, VelString>> strings;
+  for (uint32_t block : kest::platform::StringBlockNumbers(module)) {
+    for (unsigned index = 0; index < 16; ++index) {
+      const unsigned id = (block - 1) * 16 + index;
+      VelString text;
+      if (text.LoadStringW(module, id)) strings.emplace_back(id, text);
+    }
+  }
+  return strings;
+}
+
+// A text with its control characters and backslashes shown as escapes, on one line.
+std::string Escaped(const VelString& text) {
+  VelString shown;
+  for (int i = 0; i < text.GetLength(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'\\') {
+      shown += u"\\\\";
+    } else if (c == u'\n') {
+      shown += u"\\n";
+    } else if (c == u'\r') {
+      shown += u"\\r";
+    } else if (c == u'\t') {
+      shown += u"\\t";
+    } else if (c < 0x20) {
+      VelString code;
+      code.Format(u"\\x{0:02X}", static_cast<unsigned>(c));
+      shown += code;
+    } else {
+      shown += c;
+    }
+  }
+  return Narrow(shown);
+}
+
+// What --check flags in a pattern: printf-style specifiers (String alerts about them) and braces
+// that open no placeholder or close none.
+std::vector<std::string> PatternFindings(const VelString& text) {
+  std::vector<std::string> findings;
+  for (const char16_t* spec : {u"%d", u"%s", u"%u", u"%f", u"%I64"}) {
+    if (text.Find(spec) >= 0) findings.push_back("old-style specifier " + Narrow(VelString(spec)));
+  }
+  bool open = false;
+  for (int i = 0; i < text.GetLength(); ++i) {
+    const char16_t c = text[i];
+    if (!open && c == u'{' && i + 1 < text.GetLength() && text[i + 1] == u'{') {
+      ++i;
+    } else if (c == u'{') {
+      if (open) findings.push_back("'{' inside a placeholder");
+      open = true;
+    } else if (c == u'}') {
+      if (!open) findings.push_back("'}' closes no placeholder");
+      open = false;
+    }
+  }
+  if (open) findings.push_back("placeholder not closed");
+  return findings;
+}
+
+// kestc string ID [ARG...]: one resource string, translated and formatted as String builds it.
+int RunString(int argc, char** argv) {
+  const char* usage = "kestc string ID [KIND:VALUE...] [--lang TAG] [--module FILE] [--dev]";
+  ResourceOptions options;
+  if (!ReadResourceOptions(argc, argv, usage, options)) return 2;
+  char* end = nullptr;
+  const unsigned long id = options.rest.empty() ? 0 : std::strtoul(options.rest[0], &end, 0);
+  if (options.rest.empty() || *end != 0 || id > 0xFFFF) {
+    std::fprintf(stderr, "usage: %s\n", usage);
+    return 2;
+  }
+  std::vector<VelString> keep;
+  std::vector<std::string> narrow;
+  keep.reserve(options.rest.size());
+  narrow.reserve(options.rest.size());
+  std::vector<PlaceholderValue> args;
+  for (size_t i = 1; i < options.rest.size(); ++i) {
+    if (!ParseArgument(options.rest[i], keep, narrow, args)) {
+      std::fprintf(stderr, "kestc string: cannot read argument \"%s\"\n", options.rest[i]);
+      return 2;
+    }
+  }
+  WriteLine(String(static_cast<uint16_t>(id), args, options.module));
+  return 0;
+}
+
+// kestc resources: every ID and text of a table; --check flags suspicious patterns (status 1).
+int RunResources(int argc, char** argv) {
+  const char* usage = "kestc resources [--module FILE] [--lang TAG] [--check]";
+  ResourceOptions options;
+  if (!ReadResourceOptions(argc, argv, usage, options)) return 2;
+  if (!options.rest.empty()) {
+    std::fprintf(stderr, "usage: %s\n", usage);
+    return 2;
+  }
+  int found = 0;
+  for (const auto& [id, stored] : TableStrings(options.module)) {
+    const VelString text = GetTranslatedText(stored);
+    std::printf("%u\t%s\n", id, Escaped(text).c_str());
+    if (options.check) {
+      for (const std::string& finding : PatternFindings(text)) {
+        std::printf("%u: %s\n", id, finding.c_str());
+        ++found;
+      }
+    }
+  }
+  return found == 0 ? 0 : 1;
+}
+
+// A value as a language file writes it: quoted, a quote doubled, CR, LF, tab and backslash as
+// escapes.
+std::string LanguageValue(const VelString& text) {
+  VelString value(u"\"");
+  for (int i = 0; i < text.GetLength(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'"') {
+      value += u"\"\"";
+    } else if (c == u'\\') {
+      value += u"\\\\";
+    } else if (c == u'\r') {
+      value += u"\\r";
+    } else if (c == u'\n') {
+      value += u"\\n";
+    } else if (c == u'\t') {
+      value += u"\\t";
+    } else {
+      value += c;
+    }
+  }
+  value += u'"';
+  return Narrow(value);
+}
+
+// A pseudo-translation: letters accented, about 30% longer, placeholders and "{{" kept, in
+// brackets, so truncated and untranslated text stands out in a running interface.
+VelString Pseudo(const VelString& text) {
+  static constexpr std::u16string_view kPlain = u"aceinouyACEINOUY";
+  static constexpr std::u16string_view kAccented =
+      u"\u00e5\u00e7\u00e9\u00ee\u00f1\u00f6\u00fc\u00fd\u00c5\u00c7\u00c9\u00ce\u00d1\u00d6\u00dc"
+      u"\u00dd";
+  VelString out(u"[");
+  int letters = 0;
+  for (int i = 0; i < text.GetLength(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'{') {  // a placeholder or "{{" goes through untouched
+      const int close = text[i + 1] == u'{' ? i + 1 : text.Find(u'}', i);
+      const int last = close < 0 ? text.GetLength() - 1 : close;
+      out += VelString(text.GetString() + i, last - i + 1);
+      i = last;
+      continue;
+    }
+    const size_t at = kPlain.find(c);
+    out += at == std::u16string_view::npos ? c : kAccented[at];
+    ++letters;
+  }
+  for (int pad = (letters * 3 + 9) / 10; pad > 0; --pad) out += u'~';
+  out += u']';
+  return out;
+}
+
+// kestc lang template / pseudo: language-file skeletons from a module's table.
+int RunLangFromTable(int argc, char** argv, bool pseudo) {
+  const char* usage =
+      pseudo ? "kestc lang pseudo TAG [--module FILE]" : "kestc lang template [--module FILE]";
+  ResourceOptions options;
+  if (!ReadResourceOptions(argc, argv, usage, options)) return 2;
+  if (options.rest.size() != (pseudo ? 1u : 0u) ||
+      (pseudo && !kest::IsLoadableLanguageTag(kest::Utf8ToVelString(options.rest[0]).View()))) {
+    std::fprintf(stderr, "usage: %s (TAG: %s)\n", usage,
+                 Narrow(VelString(kest::kLoadableTagRule)).c_str());
+    return 2;
+  }
+  const char* tag = pseudo ? options.rest[0] : "xx";
+  std::printf("LANG_NAME: %s\nLANG_TAG: %s\n", pseudo ? "Pseudo" : "New language", tag);
+  for (const auto& [id, text] : TableStrings(options.module)) {
+    std::printf("EN:%s\n", LanguageValue(text).c_str());
+    if (pseudo) std::printf("%s:%s\n", tag, LanguageValue(Pseudo(text)).c_str());
+  }
+  return 0;
+}
+
+// kestc const [--clean] TEXT: the constant CheckAndAssignConstantValue makes of TEXT.
+int RunConst(int argc, char** argv) {
+  ResourceOptions options;
+  if (!ReadResourceOptions(argc, argv, "kestc const [--clean] TEXT", options)) return 2;
+  if (options.rest.size() != 1) {
+    std::fprintf(stderr, "usage: kestc const [--clean] TEXT\n");
+    return 2;
+  }
+  const char16_t* constant = nullptr;
+  CheckAndAssignConstantValue(kest::Utf8ToVelString(options.rest[0]), constant, options.clean);
+  WriteLine(VelString(constant));
+  return 0;
+}
+
 int RunHelp(int, char**);
 
 const Command kCommands[] = {
@@ -498,8 +764,14 @@ const Command kCommands[] = {
     {"format", "kestc format PATTERN ARG...",
      "renders a brace pattern with typed arguments (i:5 s:text)", RunFormat},
     {"ls", "kestc ls PATTERN", "files beside kestc matching PATTERN (* and ?)", RunLs},
-    {"lang", "kestc lang check|list",
-     "checks language files (FILE:LINE: finding) or lists installed languages", RunLang},
+    {"lang", "kestc lang check|list|template|pseudo",
+     "checks language files, lists languages, or writes a template or pseudo-translation", RunLang},
+    {"string", "kestc string ID [ARG...]",
+     "a resource string, translated (--lang) and formatted; --module FILE, --dev", RunString},
+    {"resources", "kestc resources",
+     "every ID and text of a string table; --module FILE, --lang TAG, --check", RunResources},
+    {"const", "kestc const [--clean] TEXT",
+     "the process constant a text makes (\"$VER$\" is kestc's version)", RunConst},
     {"paths", "kestc paths", "the application folder and a system-folder path", RunPaths},
     {"help", "kestc help", "this list", RunHelp},
 };

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "kest/kest_export.h"
 
@@ -59,6 +61,15 @@ KEST_API HINSTANCE LibraryModule() noexcept;
 // and is never dereferenced (on Windows the resource loader's own rules apply; null is the
 // executable there). Any thread.
 KEST_API std::span<const char16_t> StringBlock(HINSTANCE module, uint32_t number) noexcept;
+
+// The numbers of the string blocks `module` has, ascending; none for a handle that names no
+// module with a table. Windows: EnumResourceNamesW of RT_STRING. Any thread.
+KEST_API std::vector<uint32_t> StringBlockNumbers(HINSTANCE module);
+
+// Loads the module file at `path` for the rest of the process (for tools that read another
+// module's strings) and returns its handle; null when it cannot be loaded. Windows: LoadLibraryW;
+// POSIX: dlopen with RTLD_NOW, the handle being where the module's ELF header is mapped.
+KEST_API HINSTANCE LoadModuleFile(const std::u16string& path);
 
 // The executable's file version as the fixed file-version block's two words, dwFileVersionMS in
 // the high half and dwFileVersionLS in the low half; none when the executable has no version, or

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "kest/base/utf.h"
 #include "kest/platform/module.h"
 
 namespace kest::platform {
@@ -18,6 +19,16 @@ constinit std::mutex g_tables_lock;
 constinit StringTable* g_tables = nullptr;
 
 HINSTANCE Handle(const void* base) { return static_cast<HINSTANCE>(const_cast<void*>(base)); }
+
+HINSTANCE LoadModuleNarrow(const std::string& path) {
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  link_map* map = nullptr;
+  if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr)
+    return nullptr;
+  // The dynamic section lies inside the module, so the module that holds it is this one.
+  Dl_info info;
+  return dladdr(map->l_ld, &info) ? Handle(info.dli_fbase) : nullptr;
+}
 
 }  // namespace
 
@@ -51,6 +62,21 @@ std::span<const char16_t> StringBlock(HINSTANCE module, uint32_t number) noexcep
   }
   return {};
 }
+
+std::vector<uint32_t> StringBlockNumbers(HINSTANCE module) {
+  std::vector<uint32_t> numbers;
+  if (module == nullptr) return numbers;
+  std::lock_guard guard(g_tables_lock);
+  for (const StringTable* table = g_tables; table != nullptr; table = table->next) {
+    if (table->module != module) continue;
+    for (size_t i = 0; i < table->block_count; ++i) numbers.push_back(table->blocks[i].number);
+  }
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  return numbers;
+}
+
+HINSTANCE LoadModuleFile(const std::u16string& path) { return LoadModuleNarrow(ToUtf8(path)); }
 
 void RegisterStringTable(StringTable& table) noexcept {
   table.module = ModuleOfAddress(&table);

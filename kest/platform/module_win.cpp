@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "kest/platform/module.h"
@@ -52,6 +53,27 @@ std::optional<uint64_t> ExecutableFileVersion() {
   const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);
   if (fixed->dwSignature != 0xFEEF04BD) return std::nullopt;
   return (uint64_t{fixed->dwFileVersionMS} << 32) | fixed->dwFileVersionLS;
+}
+
+std::vector<uint32_t> StringBlockNumbers(HINSTANCE module) {
+  std::vector<uint32_t> numbers;
+  EnumResourceNamesW(
+      module, MAKEINTRESOURCEW(6),
+      [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR out) -> BOOL {
+        if (IS_INTRESOURCE(name)) {
+          reinterpret_cast<std::vector<uint32_t>*>(out)->push_back(
+              static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name)));
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LONG_PTR>(&numbers));
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  return numbers;
+}
+
+HINSTANCE LoadModuleFile(const std::u16string& path) {
+  return LoadLibraryW(reinterpret_cast<const wchar_t*>(path.c_str()));
 }
 
 // Windows reads the resources windres compiled in; nothing registers.
