@@ -12,7 +12,8 @@ ROOT=$PWD
 JOBS=$(nproc)
 
 PACKAGES=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libgtest-dev googletest
-          libbenchmark-dev zlib1g-dev libisal-dev libfmt-dev g++-mingw-w64-x86-64-posix wine64 wine pkgconf)
+          libbenchmark-dev zlib1g-dev libisal-dev libfmt-dev g++-mingw-w64-x86-64-posix wine64 wine pkgconf
+          python3)
 
 install_missing() {
   local missing=()

@@ -76,6 +76,23 @@ check "lang without a subcommand" "2 1" "$(status_of lang)"
 check "lang list" "0 0" "$(status_of lang list)"
 check "lang list names English" "EN	English" "$("$KESTC" lang list | grep English)"
 
+# Resource strings, as String builds them.
+check "string" "CAN'T CONNECT:" "$("$KESTC" string 1327)"
+check "string with arguments" "BaseLang=ENGLISH" "$("$KESTC" string 0x525 i:5)"
+check "a missing string" "(???+9999)" "$("$KESTC" string 9999 2>/dev/null)"
+check "a missing string alerts with --dev" "1" \
+  "$("$KESTC" string 9999 s:x --dev 2>&1 >/dev/null | grep -c 'StringID 9999 could not be found!  CommonHInst was passed in')"
+check "string without an ID" "2 1" "$(status_of string)"
+check "string of an ID above 65535" "2 1" "$(status_of string 65536)"
+check "string from a module that is not there" "2 1" "$(status_of string 1 --module "$dir/none.so")"
+check "resources" "1317	BaseLang=ENGLISH 1327	CAN'T CONNECT: " "$("$KESTC" resources --check | tr '\n' ' ')"
+"$KESTC" lang pseudo qq >"$dir/lang_qq.txt"
+check "a pseudo-translation passes the checker" "0 0" "$(status_of lang check "$dir/lang_qq.txt")"
+check "pseudo keeps the text's shape" 'qq:"[ÇÅÑ'"'"'T ÇÖÑÑÉÇT:~~~~~]"' "$(grep '^qq:"\[Ç' "$dir/lang_qq.txt")"
+check "template" 'LANG_TAG: xx EN:"BaseLang=ENGLISH" EN:"CAN'"'"'T CONNECT:" ' \
+  "$("$KESTC" lang template | tail -n +2 | tr '\n' ' ')"
+check "const cleans up" "$(printf 'a\tb\n')" "$("$KESTC" const --clean $'  a\\tb\\n \n'; echo)"
+
 # Usage errors keep status 2.
 check "unknown option" "2 1" "$(status_of sort -x)"
 check "unknown command" "2 1" "$(status_of nosuchcommand)"

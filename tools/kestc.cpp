@@ -407,10 +407,9 @@ int RunLang(int argc, char** argv) {
     return RunLangFromTable(argc - 1, argv + 1, false);
   if (argc >= 1 && std::strcmp(argv[0], "pseudo") == 0)
     return RunLangFromTable(argc - 1, argv + 1, true);
-  std::fprintf(
-      stderr,
-      "usage: kestc lang check [--tag TAG] FILE... | kestc lang list |\n"
-      "       kestc lang template [--module FILE] | kestc lang pseudo TAG [--module FILE]\n");
+  std::fprintf(stderr,
+               "usage: kestc lang check [--tag TAG] FILE... | list | template [--module FILE] | "
+               "pseudo TAG [--module FILE]\n");
   return 2;
 }
 

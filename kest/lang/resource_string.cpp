@@ -220,7 +220,8 @@ void String::CentralFormat(uint16_t id, const PlaceholderValue* args, size_t cou
         cache.CheckGeneration(dropped);
         auto found = cache.items.find(key);
         if (found != cache.items.end()) {
-          pattern = found->second->text;
+          // Without placeholders the pattern is the text: share its block straight away.
+          (count == 0 ? static_cast<VelString&>(*this) : pattern) = found->second->text;
           hit = true;
         }
       }
@@ -248,9 +249,9 @@ void String::CentralFormat(uint16_t id, const PlaceholderValue* args, size_t cou
     kest::Insert(key, id, module, pattern, generation);
   }
 
-  if (count == 0) {
-    *static_cast<VelString*>(this) = pattern;
-  } else {
+  if (count != 0) {
     RenderList(pattern, args, count);
+  } else if (!hit) {
+    static_cast<VelString&>(*this) = std::move(pattern);
   }
 }
