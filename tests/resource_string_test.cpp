@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "kest/base/string_block.h"
 #include "kest/diag/dev_alerts.h"
 #include "kest/diag/module_globals.h"
 #include "kest/lang/language.h"
@@ -160,6 +161,25 @@ TEST_F(ResourceStrings, EachModuleAnswersFromItsOwnTable) {
     }
   }
   EXPECT_TRUE(alerts.empty());
+}
+
+// The entry walk reads a block only within its bounds: a count that runs past the end, or a block
+// that ends before the entry, is a missing entry.
+TEST(StringBlocks, EntryWalkStaysInsideTheBlock) {
+  const char16_t whole[] = {2, u'a', u'b', 0, 1, u'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  struct Case {
+    size_t size;
+    unsigned index;
+    std::u16string_view expected;
+  } const cases[] = {
+      {std::size(whole), 0, u"ab"}, {std::size(whole), 1, u""},  {std::size(whole), 2, u"c"},
+      {std::size(whole), 15, u""},  {std::size(whole), 16, u""}, {2, 0, u""},
+      {3, 2, u""},                  {5, 2, u""},                 {0, 0, u""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(kest::StringBlockEntry({whole, c.size}, c.index), c.expected)
+        << c.size << " units, entry " << c.index;
+  }
 }
 
 // A null module is the library's own: one cache entry serves both spellings.

@@ -32,6 +32,9 @@ class Fault:
         self.preset, self.tests = preset, tests
 
 
+# The suites that cover resource strings, start-up and process constants.
+RESOURCE_TESTS = "ResourceStrings|StringTables|StringBlocks|ModuleStartUp|BaseLanguage|ProcessConstants|Kestc"
+
 FAULTS = [
     # Files, languages and the registry.
     Fault("fifo-open-blocks", "kest/platform/file_posix.cpp",
@@ -73,6 +76,39 @@ FAULTS = [
     Fault("en-tag-loads-a-file", "kest/lang/lang_file.cpp",
           "if (tag.size() == 2 && (tag[0] | 0x20) == u'e' && (tag[1] | 0x20) == u'n') return false;",
           ""),
+    # Resource strings, start-up and process constants.
+    Fault("block-walk-trusts-count", "kest/base/string_block.h",
+          "    if (count > block.size() - at) return {};\n", "", tests=RESOURCE_TESTS),
+    Fault("cache-key-drops-module", "kest/lang/resource_string.h",
+          "return (uint64_t{id} << 48) ^ reinterpret_cast<uintptr_t>(module);",
+          "return (uint64_t{id} << 48) ^ (0 * reinterpret_cast<uintptr_t>(module));", tests=RESOURCE_TESTS),
+    Fault("missing-alert-passed-in-inverted", "kest/lang/resource_string.cpp",
+          "kest::AlertMissing(id, module == own, args, count);",
+          "kest::AlertMissing(id, module != own, args, count);", tests=RESOURCE_TESTS),
+    Fault("missing-id-cached", "kest/lang/resource_string.cpp",
+          "        *static_cast<VelString*>(this) = std::move(missing);\n        return;",
+          "        kest::Insert(key, id, module, missing, generation);\n"
+          "        *static_cast<VelString*>(this) = std::move(missing);\n        return;", tests=RESOURCE_TESTS),
+    Fault("fallback-translated", "kest/lang/resource_string.cpp",
+          "if (module == own || !pattern.LoadStringW(own, id)) {",
+          "if (module == own || !pattern.LoadStringW(own, id) ||\n"
+          "          (pattern = GetTranslatedText(pattern), false)) {", tests=RESOURCE_TESTS),
+    Fault("cache-never-evicts", "kest/lang/resource_string.cpp",
+          "if (cache.items.size() > kStringCacheCapacity) {", "if (false) {", tests=RESOURCE_TESTS),
+    Fault("cache-ignores-generation", "kest/lang/resource_string.cpp",
+          "    if (generation == current) return;\n", "    return;\n", tests=RESOURCE_TESTS),
+    Fault("long-param-dropped", "kest/lang/resource_string.cpp",
+          "if (n < 0 && args[i].Format(static_cast<char16_t*>(nullptr), 0, nullptr) > 999) {",
+          "if (false) {", tests=RESOURCE_TESTS),
+    Fault("english-answer-not-kept", "kest/lang/process_constants.cpp",
+          "if (known != kest::kUnknown) return known == 1;", "", tests=RESOURCE_TESTS),
+    Fault("constant-escapes-before-trim", "kest/lang/process_constants.cpp",
+          "      copy.Trim(u\" \\r\\n\\t\");\n      copy.Replace(u\"\\\\r\", u\"\\r\");\n"
+          "      copy.Replace(u\"\\\\n\", u\"\\n\");\n      copy.Replace(u\"\\\\t\", u\"\\t\");",
+          "      copy.Replace(u\"\\\\r\", u\"\\r\");\n      copy.Replace(u\"\\\\n\", u\"\\n\");\n"
+          "      copy.Replace(u\"\\\\t\", u\"\\t\");\n      copy.Trim(u\" \\r\\n\\t\");", tests=RESOURCE_TESTS),
+    Fault("base-language-not-registered", "kest/module/kest_common_app.cpp",
+          "    SetBaseLanguageTest(&IsEnglishBuild);\n", "", tests=RESOURCE_TESTS),
     # Interned texts.
     Fault("clear-keeps-epoch", "kest/intern/cached_string.cpp",
           "  table.epoch.fetch_add(1, std::memory_order_release);\n", ""),
