@@ -5,8 +5,9 @@
 #     Gives <target> the string table of <file.rc>. Windows: windres compiles it into the module's
 #     RT_STRING resources. POSIX: tools/kest_rc.py turns it into a table compiled into the module,
 #     which registers under the module's handle when the module loads. SYMBOL names the generated
-#     table (a global kest::platform::StringTable); DATA_ONLY compiles the generator's table as data
-#     only, on both platforms, for tests that compare it with the real thing. REQUIRE lists IDs
+#     table (a global kest::platform::StringTable, compiled on Windows too, as data); DATA_ONLY
+#     compiles the generator's table as data only, on both platforms, for tests that compare it
+#     with the real thing. REQUIRE lists IDs
 #     without which the build fails. When KestCommon is a static library, the host's table may
 #     share no ID (and no block of 16) with the library's, which lives in the same module.
 #
@@ -54,7 +55,10 @@ function(kest_add_string_table target rc_file)
   list(APPEND include_options -I "${rc_dir}")
   if(WIN32 AND NOT arg_DATA_ONLY)
     target_sources(${target} PRIVATE "${rc_file}")
-    return()
+    if(NOT arg_SYMBOL)
+      return()
+    endif()
+    set(arg_DATA_ONLY ON)  # the named table exists on Windows too, as data
   endif()
   if(arg_DATA_ONLY)
     list(APPEND options --data-only)

@@ -100,8 +100,9 @@ FAULTS = [
     Fault("long-param-dropped", "kest/lang/resource_string.cpp",
           "if (n < 0 && args[i].Format(static_cast<char16_t*>(nullptr), 0, nullptr) > 999) {",
           "if (false) {", tests=RESOURCE_TESTS),
-    Fault("english-answer-not-kept", "kest/lang/process_constants.cpp",
-          "if (known != kest::kUnknown) return known == 1;", "", tests=RESOURCE_TESTS),
+    Fault("english-answer-kept-only-when-english", "kest/lang/process_constants.cpp",
+          "compare_exchange_strong(expected, english ? 1 : 0)",
+          "compare_exchange_strong(expected, english ? 1 : kest::kUnknown)", tests=RESOURCE_TESTS),
     Fault("constant-escapes-before-trim", "kest/lang/process_constants.cpp",
           "      copy.Trim(u\" \\r\\n\\t\");\n      copy.Replace(u\"\\\\r\", u\"\\r\");\n"
           "      copy.Replace(u\"\\\\n\", u\"\\n\");\n      copy.Replace(u\"\\\\t\", u\"\\t\");",

@@ -10,7 +10,7 @@
 #include "kest/intern/cached_string.h"
 #include "kest/lang/language.h"
 
-#ifndef _WIN32
+#if !defined(_WIN32)
 // The library's generated table; referring to it keeps it in a static archive's link.
 extern kest::platform::StringTable kest_library_string_table;
 #endif
