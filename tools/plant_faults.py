@@ -97,6 +97,8 @@ FAULTS = [
           "if (cache.items.size() > kStringCacheCapacity) {", "if (false) {", tests=RESOURCE_TESTS),
     Fault("cache-ignores-generation", "kest/lang/resource_string.cpp",
           "    if (generation == current) return;\n", "    return;\n", tests=RESOURCE_TESTS),
+    Fault("insert-ignores-translation-generation", "kest/lang/resource_string.cpp",
+          "if (generation == cache.generation) {", "if (true) {", tests=RESOURCE_TESTS),
     Fault("long-param-dropped", "kest/lang/resource_string.cpp",
           "if (n < 0 && args[i].Format(static_cast<char16_t*>(nullptr), 0, nullptr) > 999) {",
           "if (false) {", tests=RESOURCE_TESTS),
