@@ -27,14 +27,30 @@ struct StringCacheItem {
   uint16_t id;
   HINSTANCE module;
   CachedString pattern;
-  // The interned text's block, shared: a hit copies it under the lock with one count increment,
-  // and it outlives a shutdown clear of the interned table.
+  // The pattern's block, shared: a hit without placeholders takes it as its text with one count
+  // increment, and it outlives a shutdown clear of the interned texts.
   VelString text;
 };
 
+// What the map holds for a key: the item it owns, and beside it what a hit with placeholders
+// needs, so that such a hit reads no further than the map's node. The interned text's units stay
+// put until the interned texts are cleared (epoch), so the hit renders straight from them, with no
+// count to raise and lower on a block that is rarely in cache.
+struct CacheEntry {
+  StringCacheItem* item;
+  const char16_t* units;
+  uint64_t epoch;
+};
+
+CacheEntry EntryFor(StringCacheItem* item) noexcept {
+  const uint64_t epoch = CachedStringEpoch();
+  const VelString* stored = FindCachedString(item->pattern.Key());
+  return {item, stored != nullptr ? stored->GetString() : nullptr, epoch};
+}
+
 struct Cache {
   CLockCS lock;
-  std::unordered_map<uint64_t, StringCacheItem*> items KEST_GUARDED_BY(lock);
+  std::unordered_map<uint64_t, CacheEntry> items KEST_GUARDED_BY(lock);
   uint32_t generation KEST_GUARDED_BY(lock) = 0;
   // Set by tear-down: nothing is cached any more.
   bool closed KEST_GUARDED_BY(lock) = false;
@@ -55,7 +71,7 @@ struct Cache {
 
   void DropAll(std::vector<StringCacheItem*>& dropped) KEST_REQUIRES(lock) {
     dropped.reserve(dropped.size() + items.size());
-    for (auto& [key, item] : items) dropped.push_back(item);
+    for (auto& [key, entry] : items) dropped.push_back(entry.item);
     items.clear();
   }
 };
@@ -121,6 +137,7 @@ void CheckOldStyle(uint16_t id, const VelString& pattern, const PlaceholderValue
 void Insert(uint64_t key, uint16_t id, HINSTANCE module, const VelString& pattern,
             uint32_t generation) {
   auto item = std::make_unique<StringCacheItem>(id, module, pattern);
+  const CacheEntry entry = EntryFor(item.get());
   std::vector<StringCacheItem*> dropped;
   Cache& cache = TheCache();
   {
@@ -129,16 +146,16 @@ void Insert(uint64_t key, uint16_t id, HINSTANCE module, const VelString& patter
     if (cache.closed) return;
     cache.CheckGeneration(dropped);
     if (generation == cache.generation) {
-      auto [at, inserted] = cache.items.try_emplace(key, item.get());
+      auto [at, inserted] = cache.items.try_emplace(key, entry);
       if (!inserted) {
-        dropped.push_back(at->second);
-        at->second = item.get();
+        dropped.push_back(at->second.item);
+        at->second = entry;
       }
       item.release();
       if (cache.items.size() > kStringCacheCapacity) {
         auto victim = cache.items.begin();
         if (victim->first == key) ++victim;
-        dropped.push_back(victim->second);
+        dropped.push_back(victim->second.item);
         cache.items.erase(victim);
       }
     }
@@ -188,7 +205,7 @@ void StopResourceStringCache() noexcept {
       cache.DropAll(dropped);
     } catch (const std::bad_alloc&) {
       // No room to list them: let the items go with the lock held instead.
-      for (auto& [key, item] : cache.items) delete item;
+      for (auto& [key, entry] : cache.items) delete entry.item;
       cache.items.clear();
     }
   }
@@ -210,6 +227,7 @@ void String::CentralFormat(uint16_t id, const PlaceholderValue* args, size_t cou
   const uint64_t key = kest::StringCacheKey(id, module);
 
   VelString pattern;
+  const char16_t* interned = nullptr;
   bool hit = false;
   kest::Cache& cache = kest::TheCache();
   {
@@ -220,8 +238,15 @@ void String::CentralFormat(uint16_t id, const PlaceholderValue* args, size_t cou
         cache.CheckGeneration(dropped);
         auto found = cache.items.find(key);
         if (found != cache.items.end()) {
-          // Without placeholders the pattern is the text: share its block straight away.
-          (count == 0 ? static_cast<VelString&>(*this) : pattern) = found->second->text;
+          const kest::CacheEntry& entry = found->second;
+          if (count == 0) {
+            // Without placeholders the pattern is the text: share its block straight away.
+            static_cast<VelString&>(*this) = entry.item->text;
+          } else if (entry.units != nullptr && entry.epoch == kest::CachedStringEpoch()) {
+            interned = entry.units;
+          } else {
+            pattern = entry.item->text;
+          }
           hit = true;
         }
       }
@@ -250,7 +275,7 @@ void String::CentralFormat(uint16_t id, const PlaceholderValue* args, size_t cou
   }
 
   if (count != 0) {
-    RenderList(pattern, args, count);
+    RenderList(interned != nullptr ? interned : pattern.GetString(), args, count);
   } else if (!hit) {
     static_cast<VelString&>(*this) = std::move(pattern);
   }

@@ -3,8 +3,12 @@
 #include <sys/auxv.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "kest/base/utf.h"
 #include "kest/platform/module.h"
@@ -14,9 +18,29 @@ namespace {
 
 // Generated tables register from module constructors, before any static object of the process
 // could ask; the list and its lock need no construction of their own and survive every
-// destructor.
+// destructor. Writers (module loads and unloads) take the lock and publish a new snapshot of
+// (module, table) pairs; readers take no lock, and touch a table's memory only for the module they
+// ask about, which must be loaded while they read it anyway. Old snapshots are never freed (a
+// reader may still walk one) but stay reachable through `older`.
+struct Snapshot {
+  std::vector<std::pair<HINSTANCE, const StringTable*>> tables;
+  const Snapshot* older;
+};
+
 constinit std::mutex g_tables_lock;
 constinit StringTable* g_tables = nullptr;
+constinit std::atomic<const Snapshot*> g_snapshot{nullptr};
+
+// Under g_tables_lock. Out of memory leaves the previous snapshot in place.
+void Publish() noexcept {
+  try {
+    auto* next = new Snapshot{{}, g_snapshot.load(std::memory_order_relaxed)};
+    for (const StringTable* table = g_tables; table != nullptr; table = table->next)
+      next->tables.emplace_back(table->module, table);
+    g_snapshot.store(next, std::memory_order_release);
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 HINSTANCE Handle(const void* base) { return static_cast<HINSTANCE>(const_cast<void*>(base)); }
 
@@ -49,10 +73,10 @@ HINSTANCE LibraryModule() noexcept {
 }
 
 std::span<const char16_t> StringBlock(HINSTANCE module, uint32_t number) noexcept {
-  if (module == nullptr) return {};
-  std::lock_guard guard(g_tables_lock);
-  for (const StringTable* table = g_tables; table != nullptr; table = table->next) {
-    if (table->module != module) continue;
+  const Snapshot* snapshot = g_snapshot.load(std::memory_order_acquire);
+  if (module == nullptr || snapshot == nullptr) return {};
+  for (const auto& [owner, table] : snapshot->tables) {
+    if (owner != module) continue;
     const StringTableBlock* end = table->blocks + table->block_count;
     const StringTableBlock* found = std::lower_bound(
         table->blocks, end, number,
@@ -85,6 +109,7 @@ void RegisterStringTable(StringTable& table) noexcept {
   while (*tail != nullptr) tail = &(*tail)->next;
   table.next = nullptr;
   *tail = &table;
+  Publish();
 }
 
 void UnregisterStringTable(StringTable& table) noexcept {
@@ -95,6 +120,7 @@ void UnregisterStringTable(StringTable& table) noexcept {
       break;
     }
   }
+  Publish();
 }
 
 namespace {
