@@ -112,6 +112,29 @@ class KEST_API CentralContext {
   // The calling thread's current context, or null (no slot index, or no context registered).
   static CentralContext* Current() noexcept;
 
+  // Whether this request deserves a performance line, also kept in m_bShouldLog. Never for a
+  // request whose HTTP read timed out (the kept answer stays as it was). Otherwise, with e = the
+  // request timer's elapsed milliseconds + m_nHTTPReadMS - m_nClientWaitMS (32-bit unsigned, so
+  // the client's own waiting does not count): eReqResp and eSimpleReq are selected when e > 10000
+  // or more than 5 lines were slow, unless the request went outside the process (which clears the
+  // kept answer); eWebPage when e > 4000 or any line was slow; eNotTracked clears the kept answer;
+  // other types leave it. Then any request is selected by a named call with more than 75 calls or
+  // more than 4000 ms, the first such in name order. Allocates nothing; reads the clock only when a
+  // rule needs it.
+  bool ShouldLog() noexcept;
+
+  // The performance line, e.g. for a web page with its HTTP read, a slow log line, database time,
+  // critical-section waits and a busy named call:
+  //   "PERF_PROB: 5332ms WebPage HTTPRead: 812ms (client wait: 20ms)SLOW_LOG [DB 3#, 2500ms] "
+  //   "[Locks 12# -- [CritSec: 40msW, 15msH], ], [Logged: 8, slow:1][GetData: 80#, 300ms], "
+  // Pieces, in this order: the total (elapsed + HTTP read) and type ("?" for eNotTracked and
+  // unknown types); the HTTP read when over 500 ms; "SLOW_LOG " when any line was slow; database
+  // requests when there were any; locks when any were taken, with a part per kind whose wait or
+  // hold is not 0; log lines when more than 5 or any slow; each named call over 75 calls or
+  // 4000 ms, in name order. Tests no selection rule; changes nothing. Throws std::bad_alloc when
+  // memory runs out.
+  VelString GetPerfLog() const;
+
   // Fields, in the order every module compiled against this header expects them.
   eTrackedRequestType m_eRequestType;
   uint8_t m_nLocksHeld;
@@ -140,6 +163,18 @@ class KEST_API CentralContext {
  private:
   void CopyFields(const CentralContext& other);
 };
+
+namespace kest {
+
+// The figures of GetPerfLog's line as logfmt pairs, same pieces in the same order, for logs that
+// are searched by field: "event=PERF_PROB total_ms=5332 type=WebPage http_read_ms=812
+// client_wait_ms=20 slow_log=1 db_requests=3 db_ms=2500 locks=12 critsec_wait_ms=40
+// critsec_hold_ms=15 log_lines=8 slow_log_lines=1 call1=\"GetData\" call1_count=80 call1_ms=300"
+// (one line: names are quoted, with '"', '\\' and control characters escaped). Throws
+// std::bad_alloc when memory runs out.
+KEST_API VelString PerfLogKeyValue(const CentralContext& context);
+
+}  // namespace kest
 
 // m_bInSQLCmd of the calling thread's context; false without one.
 KEST_API bool CONTEXT_IN_SQLCMD() noexcept;
