@@ -93,6 +93,16 @@ check "template" 'LANG_TAG: xx EN:"BaseLang=ENGLISH" EN:"CAN'"'"'T CONNECT:" ' \
   "$("$KESTC" lang template | tail -n +2 | tr '\n' ' ')"
 check "const cleans up" "$(printf 'a\tb\n')" "$("$KESTC" const --clean $'  a\\tb\\n \n'; echo)"
 
+# The performance line: the worked example by default, any figure by name.
+check "perfline" "ShouldLog: true|PERF_PROB: 5332ms WebPage HTTPRead: 812ms (client wait: 20ms)SLOW_LOG [DB 3#, 2500ms] [Locks 12# -- [CritSec: 40msW, 15msH], ], [Logged: 8, slow:1][GetData: 80#, 300ms], " \
+  "$("$KESTC" perfline | tr '\n' '|' | sed 's/|$//')"
+check "perfline --kv" "event=PERF_PROB total_ms=5332 type=WebPage http_read_ms=812 client_wait_ms=20 slow_log=1 db_requests=3 db_ms=2500 locks=12 critsec_wait_ms=40 critsec_hold_ms=15 log_lines=8 slow_log_lines=1 call1=\"GetData\" call1_count=80 call1_ms=300" \
+  "$("$KESTC" perfline --kv | tail -1)"
+check "perfline of a quick untracked request" "ShouldLog: false|PERF_PROB: 0ms ? " \
+  "$("$KESTC" perfline type=0 elapsed=0 http_read=0 slow_lines=0 log_lines=0 db_requests=0 locks=0 call=a:b:75:4000 | tr '\n' '|' | sed 's/|$//')"
+check "perfline with an unknown field" "2 4" "$(status_of perfline colour=1)"
+check "perfline with a bad number" "2 1" "$(status_of perfline db_ms=x)"
+
 # Usage errors keep status 2.
 check "unknown option" "2 1" "$(status_of sort -x)"
 check "unknown command" "2 1" "$(status_of nosuchcommand)"
