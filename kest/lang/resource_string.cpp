@@ -83,10 +83,14 @@ Cache& TheCache() {
   return *cache;
 }
 
-void Destroy(std::vector<StringCacheItem*>& items) noexcept {
-  for (StringCacheItem* item : items) delete item;
-  items.clear();
-}
+// Items taken out of the map under the lock; destroyed when this goes out of scope, which is after
+// the lock's guard declared later has let go, also when running out of memory unwinds.
+class DroppedItems : public std::vector<StringCacheItem*> {
+ public:
+  ~DroppedItems() {
+    for (StringCacheItem* item : *this) delete item;
+  }
+};
 
 // The alert's parameter lines: each placeholder alone, empty ones left out. A longer rendering is
 // cut to its first 999 characters (never between the halves of a pair) rather than dropped, which
@@ -138,7 +142,7 @@ void Insert(uint64_t key, uint16_t id, HINSTANCE module, const VelString& patter
             uint32_t generation) {
   auto item = std::make_unique<StringCacheItem>(id, module, pattern);
   const CacheEntry entry = EntryFor(item.get());
-  std::vector<StringCacheItem*> dropped;
+  DroppedItems dropped;
   Cache& cache = TheCache();
   {
     CAcquireCS guard(cache.lock);
@@ -160,7 +164,6 @@ void Insert(uint64_t key, uint16_t id, HINSTANCE module, const VelString& patter
       }
     }
   }
-  Destroy(dropped);
 }
 
 }  // namespace
@@ -189,7 +192,7 @@ namespace detail {
 void StartResourceStringLock() { TheCache(); }
 
 void StartResourceStringCache() {
-#ifndef _WIN32
+#if !defined(_WIN32)
   // Keeps the library's table in a static archive's link; the table registers itself.
   static_cast<void>(*static_cast<volatile const size_t*>(&kest_library_string_table.block_count));
 #endif
@@ -197,7 +200,7 @@ void StartResourceStringCache() {
 
 void StopResourceStringCache() noexcept {
   Cache& cache = TheCache();
-  std::vector<StringCacheItem*> dropped;
+  DroppedItems dropped;
   {
     CAcquireCS guard(cache.lock);
     cache.closed = true;
@@ -209,7 +212,6 @@ void StopResourceStringCache() noexcept {
       cache.items.clear();
     }
   }
-  Destroy(dropped);
 }
 
 void StopResourceStringLock() noexcept { std::destroy_at(&TheCache().lock); }
@@ -231,7 +233,7 @@ void String::CentralFormat(uint16_t id, const PlaceholderValue* args, size_t cou
   bool hit = false;
   kest::Cache& cache = kest::TheCache();
   {
-    std::vector<kest::StringCacheItem*> dropped;
+    kest::DroppedItems dropped;
     {
       CAcquireCS guard(cache.lock);
       if (CLockCS::StateOf(&cache.lock) == CLockCS::kLive && !cache.closed) {
@@ -251,7 +253,6 @@ void String::CentralFormat(uint16_t id, const PlaceholderValue* args, size_t cou
         }
       }
     }
-    kest::Destroy(dropped);
   }
 
   if (!hit) {
