@@ -32,6 +32,7 @@ set(KEST_PUBLIC_HEADERS
   kest/lang/process_constants.h
   kest/diag/module_globals.h
   kest/platform/module.h
+  kest/platform/profile.h
   kest/resources/resource_ids.h
   kest/module/kest_common_app.h
 )

@@ -33,3 +33,4 @@
 #include "kest/platform/module.h"
 #include "kest/resources/resource_ids.h"
 #include "kest/module/kest_common_app.h"
+#include "kest/platform/profile.h"

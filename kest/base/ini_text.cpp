@@ -1,0 +1,234 @@
+#include "kest/base/ini_text.h"
+
+#include <algorithm>
+
+#include "kest/base/case_tables.h"
+#include "kest/base/utf.h"
+
+namespace kest {
+namespace {
+
+bool IsTrimmed(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == 0x1A; }
+
+std::u16string_view Trim(std::u16string_view text) {
+  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+bool IniNamesEqual(std::u16string_view a, std::u16string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && detail::MapUpper(a[i]) != detail::MapUpper(b[i])) return false;
+  return true;
+}
+
+IniText::IniText(std::string_view bytes) {
+  size_t unit = 1;
+  bool big_endian = false;
+  if (bytes.substr(0, 2) == "\xFF\xFE") {
+    encoding_ = Encoding::kUtf16Le;
+    unit = 2;
+  } else if (bytes.substr(0, 2) == "\xFE\xFF") {
+    encoding_ = Encoding::kUtf16Be;
+    unit = 2;
+    big_endian = true;
+  } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    encoding_ = Encoding::kUtf8Bom;
+  }
+  const size_t bom = encoding_ == Encoding::kUtf8 ? 0 : (unit == 2 ? 2 : 3);
+  bom_ = std::string(bytes.substr(0, bom));
+  bytes.remove_prefix(bom);
+
+  // The code unit at byte `at`; an odd last byte of UTF-16 reads as U+FFFD.
+  auto unit_at = [&](size_t at) -> char16_t {
+    if (unit == 1) return static_cast<unsigned char>(bytes[at]);
+    if (at + 1 >= bytes.size()) return 0xFFFD;
+    const auto a = static_cast<unsigned char>(bytes[at]),
+               b = static_cast<unsigned char>(bytes[at + 1]);
+    return static_cast<char16_t>(big_endian ? (a << 8) | b : (b << 8) | a);
+  };
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = start;  // end of the line's text
+    while (end < bytes.size() && unit_at(end) != u'\n' && unit_at(end) != u'\r') end += unit;
+    size_t next = end;
+    if (next < bytes.size() && unit_at(next) == u'\r') next += unit;
+    if (next < bytes.size() && unit_at(next) == u'\n' && (next == end || unit_at(end) == u'\r'))
+      next += unit;
+    Line line;
+    line.raw = std::string(bytes.substr(start, next - start));
+    const std::string_view content = bytes.substr(start, std::min(end, bytes.size()) - start);
+    std::u16string text;
+    if (unit == 1) {
+      text = ToUtf16(content);
+    } else {
+      for (size_t at = 0; at < content.size(); at += 2) text += unit_at(start + at);
+    }
+    line.text = std::u16string(Trim(text));
+    line.ended = next > end;
+    lines_.push_back(std::move(line));
+    start = next;
+  }
+}
+
+IniText::Parsed IniText::Parse(size_t index) const {
+  Parsed parsed;
+  const std::u16string_view text = lines_[index].text;
+  if (!text.empty() && text.front() == u'[') {
+    const size_t close = text.rfind(u']');
+    if (close != std::u16string_view::npos) {
+      parsed.kind = Parsed::kSection;
+      parsed.name = std::u16string(Trim(text.substr(1, close - 1)));
+    }
+    return parsed;
+  }
+  const size_t equals = text.find(u'=');
+  if (equals == std::u16string_view::npos) return parsed;
+  parsed.kind = Parsed::kKey;
+  parsed.name = std::u16string(Trim(text.substr(0, equals)));
+  std::u16string_view value = Trim(text.substr(equals + 1));
+  if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  parsed.value = std::u16string(value);
+  return parsed;
+}
+
+size_t IniText::FindSection(std::u16string_view section) const {
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const Parsed parsed = Parse(i);
+    if (parsed.kind == Parsed::kSection && IniNamesEqual(parsed.name, section)) return i;
+  }
+  return lines_.size();
+}
+
+size_t IniText::SectionEnd(size_t header) const {
+  size_t end = header + 1;
+  while (end < lines_.size() && Parse(end).kind != Parsed::kSection) ++end;
+  return end;
+}
+
+bool IniText::Find(std::u16string_view section, std::u16string_view key,
+                   std::u16string& value) const {
+  const size_t header = FindSection(section);
+  if (header == lines_.size()) return false;
+  for (size_t i = header + 1, end = SectionEnd(header); i < end; ++i) {
+    Parsed parsed = Parse(i);
+    if (parsed.kind == Parsed::kKey && IniNamesEqual(parsed.name, key)) {
+      value = std::move(parsed.value);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::u16string> IniText::Sections() const {
+  std::vector<std::u16string> names;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    Parsed parsed = Parse(i);
+    if (parsed.kind != Parsed::kSection || (!parsed.name.empty() && parsed.name[0] == u';'))
+      continue;
+    names.push_back(std::move(parsed.name));
+  }
+  return names;
+}
+
+std::vector<std::u16string> IniText::Keys(std::u16string_view section) const {
+  std::vector<std::u16string> names;
+  const size_t header = FindSection(section);
+  if (header == lines_.size()) return names;
+  for (size_t i = header + 1, end = SectionEnd(header); i < end; ++i) {
+    Parsed parsed = Parse(i);
+    if (parsed.kind != Parsed::kKey || (!parsed.name.empty() && parsed.name[0] == u';')) continue;
+    names.push_back(std::move(parsed.name));
+  }
+  return names;
+}
+
+std::string IniText::Encode(std::u16string_view text) const {
+  if (encoding_ == Encoding::kUtf8 || encoding_ == Encoding::kUtf8Bom) return ToUtf8(text);
+  std::string bytes;
+  for (char16_t c : text) {
+    const char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+    bytes += encoding_ == Encoding::kUtf16Be ? hi : lo;
+    bytes += encoding_ == Encoding::kUtf16Be ? lo : hi;
+  }
+  return bytes;
+}
+
+std::string IniText::Ending() const { return Encode(u"\r\n"); }
+
+bool IniText::Set(std::u16string_view section, const char16_t* key, const char16_t* value) {
+  size_t header = FindSection(section);
+  if (key == nullptr) {  // the whole section goes
+    if (header == lines_.size()) return false;
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(SectionEnd(header)));
+    return true;
+  }
+  const std::u16string_view name(key);
+  if (value == nullptr) {  // the key goes, every matching line of it
+    if (header == lines_.size()) return false;
+    bool changed = false;
+    for (size_t i = SectionEnd(header); i-- > header + 1;) {
+      const Parsed parsed = Parse(i);
+      if (parsed.kind == Parsed::kKey && IniNamesEqual(parsed.name, name)) {
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
+        changed = true;
+      }
+    }
+    return changed;
+  }
+  std::u16string text(name);
+  text += u'=';
+  text += value;
+  Line line{Encode(text) + Ending(), std::u16string(Trim(text)), true};
+  if (header == lines_.size()) {
+    // A last line without an ending would run into the new header.
+    if (!lines_.empty() && !lines_.back().ended) {
+      lines_.back().raw += Ending();
+      lines_.back().ended = true;
+    }
+    std::u16string head = u"[";
+    head += section;
+    head += u']';
+    lines_.push_back({Encode(head) + Ending(), head, true});
+    lines_.push_back(std::move(line));
+    return true;
+  }
+  const size_t end = SectionEnd(header);
+  for (size_t i = header + 1; i < end; ++i) {
+    const Parsed parsed = Parse(i);
+    if (parsed.kind == Parsed::kKey && IniNamesEqual(parsed.name, name)) {
+      // The key keeps the spelling the file gives it; only its value changes.
+      std::u16string replaced = parsed.name;
+      replaced += u'=';
+      replaced += value;
+      if (lines_[i].text == replaced) return false;
+      lines_[i] = {Encode(replaced) + Ending(), std::move(replaced), true};
+      return true;
+    }
+  }
+  // After the section's last non-blank line, so a blank line before the next section stays there.
+  size_t at = end;
+  while (at > header + 1 && lines_[at - 1].text.empty()) --at;
+  Line& previous = lines_[at - 1];
+  if (!previous.ended) {
+    previous.raw += Ending();
+    previous.ended = true;
+  }
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+  return true;
+}
+
+std::string IniText::Bytes() const {
+  std::string bytes = bom_;
+  for (const Line& line : lines_) bytes += line.raw;
+  return bytes;
+}
+
+}  // namespace kest

@@ -1,0 +1,74 @@
+// Initialisation-format files ("[Section]" and "key=value" lines) read and edited as the Windows
+// profile functions read and write them, for platforms without those functions.
+//
+// Reading: a byte-order mark picks UTF-16LE, UTF-16BE or UTF-8; without one the bytes are UTF-8,
+// malformed sequences reading as U+FFFD. Lines end at LF, CR or CR LF. Each line loses leading
+// and trailing blanks (space, tab), CRs and ^Z (0x1A). "[name]" opens a section named by the text
+// up to the last ']', trimmed; a '[' without ']' is no line at all. Any other line with '=' is a
+// key: name and value split at the first '=' and trimmed, and one pair of matching quotes (" or ')
+// around the whole value is dropped. Lines without '=' are no keys. Sections and keys match
+// ignoring case (ASCII and the library's simple case mapping); the first matching section and the
+// first matching key in it win. Lists skip names that start with ';'.
+//
+// Editing keeps the file's encoding and every line it does not change byte for byte; new lines are
+// "key=value" and "[Section]" with CR LF, and a new file is UTF-8 without a byte-order mark.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kest {
+
+class IniText {
+ public:
+  // The file's bytes; empty for a file that does not exist.
+  explicit IniText(std::string_view bytes);
+
+  // The value of `key` in `section`; false when either is absent.
+  bool Find(std::u16string_view section, std::u16string_view key, std::u16string& value) const;
+  // Every section header's name, in file order, repeats included (as Windows lists them).
+  std::vector<std::u16string> Sections() const;
+  // Every key name of the first matching section, in file order, repeats included.
+  std::vector<std::u16string> Keys(std::u16string_view section) const;
+
+  // Sets `key` in `section` to `value` (the first matching key is rewritten in place; otherwise a
+  // line is added at the end of the first matching section, or a new section at the end of the
+  // file). A null value deletes every matching key of that section; a null key deletes the whole
+  // section (its header and lines up to the next section). True when the text changed.
+  bool Set(std::u16string_view section, const char16_t* key, const char16_t* value);
+
+  // The text as bytes, in the file's encoding.
+  std::string Bytes() const;
+
+ private:
+  enum class Encoding { kUtf8, kUtf8Bom, kUtf16Le, kUtf16Be };
+  struct Line {
+    std::string raw;      // the line's bytes, its ending included
+    std::u16string text;  // decoded, ending excluded, trimmed
+    bool ended = true;    // false for a last line without an ending
+  };
+  // Where sections begin: indexes of header lines, in order.
+  struct Parsed {
+    enum Kind { kOther, kSection, kKey } kind = kOther;
+    std::u16string name, value;
+  };
+
+  Parsed Parse(size_t line) const;
+  // The first header line of `section`, or lines_.size().
+  size_t FindSection(std::u16string_view section) const;
+  // One past the last line of the section whose header is at `header`.
+  size_t SectionEnd(size_t header) const;
+  std::string Encode(std::u16string_view text) const;
+  std::string Ending() const;
+
+  Encoding encoding_ = Encoding::kUtf8;
+  std::string bom_;
+  std::vector<Line> lines_;
+};
+
+// Whether two names match as the profile functions match them: ignoring case.
+bool IniNamesEqual(std::u16string_view a, std::u16string_view b) noexcept;
+
+}  // namespace kest

@@ -1,0 +1,37 @@
+// Profile (initialisation-format) files, with the contracts of the Windows profile functions.
+// Windows calls them; POSIX reads and writes the files itself (kest/base/ini_text.h has the
+// grammar) and replaces a file only whole: a temporary file beside it, with the same mode, is
+// written, flushed to disk and renamed over it, so a crash, a full disk or a refused write leaves
+// the old file intact. Writers are serialised within the process and, through an advisory lock on
+// "<file>.lock" beside it, across processes.
+//
+// (The names avoid windows.h's WriteProfileString macro, which would rename a declaration of that
+// name in every file that includes windows.h first.)
+#pragma once
+
+#include <cstdint>
+
+#include "kest/kest_export.h"
+
+namespace kest::platform {
+
+// GetPrivateProfileStringW: the value of `key` in `section` of `file` (one pair of enclosing
+// quotes dropped), else `fallback` without its trailing blanks (null reads as ""), copied into
+// `buffer` of `size` units and NUL-terminated; returns the units copied without the NUL. A value
+// that does not fit is cut to size - 1 units and size - 1 is returned. With a null `key`, the
+// section's key names; with a null `section`, the file's section names: each name NUL-terminated
+// and the list ended by one more NUL; a list that does not fit ends with its last name cut and two
+// NULs, and size - 2 is returned. A missing file reads as empty. Size 0 writes nothing and returns
+// 0. Any thread.
+KEST_API uint32_t ReadProfileText(const char16_t* section, const char16_t* key,
+                                  const char16_t* fallback, char16_t* buffer, uint32_t size,
+                                  const char16_t* file) noexcept;
+
+// WritePrivateProfileStringW: sets `key` in `section` of `file` to `value`, creating the section
+// and the file as needed; a null value deletes the key, a null key the whole section. False when
+// `section` or `file` is null or the file cannot be written (it is then unchanged). Deleting what
+// is not there succeeds without touching the file. Any thread.
+KEST_API bool WriteProfileText(const char16_t* section, const char16_t* key, const char16_t* value,
+                               const char16_t* file) noexcept;
+
+}  // namespace kest::platform
