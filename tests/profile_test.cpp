@@ -2,10 +2,12 @@
 // against the Windows functions (under Wine) and against our own layer on POSIX.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kest/base/utf.h"
@@ -128,6 +130,51 @@ TEST_F(Profile, WritesKeepWhatTheyDoNotChange) {
   Write(Utf16Le(u"; kept\r\n[S]\r\na=1", true));
   EXPECT_TRUE(set(u"S", u"b", u"2"));
   EXPECT_EQ(Contents(), Utf16Le(u"; kept\r\n[S]\r\na=1\r\nb=2\r\n", true));
+}
+
+// A write that fails at any stage leaves the old file whole and no temporary file behind; a
+// link is followed and stays a link; the file keeps its mode; threads writing at once lose no key.
+TEST_F(Profile, WritesAreWholeOrNotAtAll) {
+  const std::string before = "[S]\r\nold=1\r\n";
+  for (int stage = 1; stage <= 4; ++stage) {
+    Write(before);
+    kest::platform::FailProfileReplaceForTesting(stage);
+    const bool ok = kest::platform::WriteProfileText(u"S", u"new", u"2", file_.c_str());
+    kest::platform::FailProfileReplaceForTesting(0);
+#if defined(_WIN32)
+    EXPECT_TRUE(ok);  // the seam is POSIX's
+#else
+    EXPECT_FALSE(ok) << stage;
+    EXPECT_EQ(Contents(), before) << stage;
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2)
+        << "only the file and its lock file, stage " << stage;
+#endif
+  }
+#if !defined(_WIN32)
+  Write(before);
+  fs::permissions(folder_ / "test.ini", fs::perms::owner_read | fs::perms::owner_write);
+  const fs::path link = folder_ / "link.ini";
+  fs::create_symlink(folder_ / "test.ini", link);
+  EXPECT_TRUE(kest::platform::WriteProfileText(u"S", u"new", u"2", link.u16string().c_str()));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Contents(), before + "new=2\r\n");
+  EXPECT_EQ(fs::status(folder_ / "test.ini").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+#endif
+  Write("");
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 8; ++t) {
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < 10; ++i) {
+        const std::u16string key = u"k" + kest::ToUtf16(std::to_string(t * 10 + i));
+        kest::platform::WriteProfileText(u"S", key.c_str(), u"v", file_.c_str());
+      }
+    });
+  }
+  for (std::thread& t : writers) t.join();
+  char16_t keys[4096];
+  const uint32_t n = kest::platform::ReadProfileText(u"S", nullptr, u"", keys, 4096, file_.c_str());
+  EXPECT_EQ(std::count(keys, keys + n, u'\0'), 80) << "every key of every thread";
 }
 
 }  // namespace

@@ -129,6 +129,20 @@ FAULTS = [
           tests="PerfLog"),
     Fault("kv-name-unescaped", "kest/context/perf_log.cpp",
           "    if (c == u'\"' || c == u'\\\\') {", "    if (c == u'\"') {", tests="PerfLog"),
+    # Profile files.
+    Fault("profile-temp-left-behind", "kest/platform/profile_posix.cpp",
+          "    unlink(temp.c_str());\n", "", tests="Profile"),
+    Fault("profile-writers-unserialised", "kest/platform/profile_posix.cpp",
+          "    std::lock_guard in_process(g_writers);\n    const FileLock across_processes(path);\n"
+          "    if (!across_processes.Held()) return false;\n", "", tests="Profile"),
+    Fault("profile-mode-not-kept", "kest/platform/profile_posix.cpp",
+          "  if (stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;\n", "",
+          tests="Profile"),
+    Fault("profile-lists-deduplicated", "kest/base/ini_text.cpp",
+          "    names.push_back(std::move(parsed.name));\n  }\n  return names;\n}\n\nstd::vector",
+          "    bool seen = false;\n    for (const auto& n : names) seen = seen || IniNamesEqual(n, parsed.name);\n"
+          "    if (!seen) names.push_back(std::move(parsed.name));\n  }\n  return names;\n}\n\nstd::vector",
+          tests="Profile"),
     # Interned texts.
     Fault("clear-keeps-epoch", "kest/intern/cached_string.cpp",
           "  table.epoch.fetch_add(1, std::memory_order_release);\n", ""),

@@ -34,4 +34,9 @@ KEST_API uint32_t ReadProfileText(const char16_t* section, const char16_t* key,
 KEST_API bool WriteProfileText(const char16_t* section, const char16_t* key, const char16_t* value,
                                const char16_t* file) noexcept;
 
+// Test seam, POSIX: the next file replacement fails at `stage` (1 creating the temporary file, 2
+// writing it, 3 flushing it, 4 renaming it), as a full disk or a refused write would; 0 clears it.
+// Windows ignores it. Not for production use.
+KEST_API void FailProfileReplaceForTesting(int stage) noexcept;
+
 }  // namespace kest::platform

@@ -25,6 +25,13 @@ constexpr size_t kMaxProfileBytes = 16u << 20;
 
 constinit std::mutex g_writers;
 std::atomic<unsigned> g_temp_serial{0};
+std::atomic<int> g_fail_stage{0};
+
+// The failure a test asked for at `stage`, once.
+bool Fails(int stage) {
+  int expected = stage;
+  return g_fail_stage.compare_exchange_strong(expected, 0);
+}
 
 // The file a write must replace: the target of a symbolic link, so the link stays a link.
 std::string WriteTarget(const std::string& path) {
@@ -55,11 +62,12 @@ bool ReplaceFile(const std::string& path, const std::string& bytes) {
   if (stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
   const std::string temp =
       path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(g_temp_serial.fetch_add(1));
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  const int fd = Fails(1) ? -1 : open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return false;
-  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+  bool ok =
+      fchmod(fd, mode) == 0 && !Fails(2) && WriteAll(fd, bytes) && !Fails(3) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
-  if (ok) ok = rename(temp.c_str(), path.c_str()) == 0;
+  if (ok) ok = !Fails(4) && rename(temp.c_str(), path.c_str()) == 0;
   if (!ok) {
     unlink(temp.c_str());
     return false;
@@ -175,5 +183,7 @@ bool WriteProfileText(const char16_t* section, const char16_t* key, const char16
     return false;
   }
 }
+
+void FailProfileReplaceForTesting(int stage) noexcept { g_fail_stage.store(stage); }
 
 }  // namespace kest::platform

@@ -20,4 +20,6 @@ bool WriteProfileText(const char16_t* section, const char16_t* key, const char16
   return WritePrivateProfileStringW(W(section), W(key), W(value), W(file)) != 0;
 }
 
+void FailProfileReplaceForTesting(int) noexcept {}
+
 }  // namespace kest::platform
