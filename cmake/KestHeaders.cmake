@@ -33,6 +33,7 @@ set(KEST_PUBLIC_HEADERS
   kest/diag/module_globals.h
   kest/platform/module.h
   kest/platform/profile.h
+  kest/platform/ui.h
   kest/resources/resource_ids.h
   kest/module/kest_common_app.h
 )

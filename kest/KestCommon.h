@@ -34,3 +34,4 @@
 #include "kest/resources/resource_ids.h"
 #include "kest/module/kest_common_app.h"
 #include "kest/platform/profile.h"
+#include "kest/platform/ui.h"
