@@ -110,6 +110,13 @@ TEST_F(PerfLog, SelectionAndLineFollowTheThresholds) {
     cases.push_back(r);
   }
   {
+    Request r = web("a client wait longer than the rest is not a huge request", 0, false,
+                    "PERF_PROB: 10ms WebPage ");
+    r.http_read = 10;
+    r.client_wait = 50;
+    cases.push_back(r);
+  }
+  {
     Request r = web("an HTTP read of 500 ms prints nothing", 0, false, "PERF_PROB: 500ms WebPage ");
     r.http_read = 500;
     cases.push_back(r);

@@ -114,8 +114,8 @@ class KEST_API CentralContext {
 
   // Whether this request deserves a performance line, also kept in m_bShouldLog. Never for a
   // request whose HTTP read timed out (the kept answer stays as it was). Otherwise, with e = the
-  // request timer's elapsed milliseconds + m_nHTTPReadMS - m_nClientWaitMS (32-bit unsigned, so
-  // the client's own waiting does not count): eReqResp and eSimpleReq are selected when e > 10000
+  // request timer's elapsed milliseconds + m_nHTTPReadMS - m_nClientWaitMS (so the client's own
+  // waiting does not count; 0 when the wait is longer than the rest): eReqResp and eSimpleReq are selected when e > 10000
   // or more than 5 lines were slow, unless the request went outside the process (which clears the
   // kept answer); eWebPage when e > 4000 or any line was slow; eNotTracked clears the kept answer;
   // other types leave it. Then any request is selected by a named call with more than 75 calls or

@@ -72,9 +72,11 @@ void AppendQuoted(VelString& out, const VelString& text) {
 
 bool CentralContext::ShouldLog() noexcept {
   if (m_bHTTPTimedOut) return false;
-  // The elapsed time, without the client's own waiting; read only when a rule turns on it.
+  // The elapsed time, without the client's own waiting; read only when a rule turns on it. A
+  // client wait longer than everything measured leaves 0, not a wrapped four-billion-ms request.
   auto slow = [this](uint32_t limit) {
-    return TimerEnd(m_tRequestStart, 1) + m_nHTTPReadMS - m_nClientWaitMS > limit;
+    const int64_t e = int64_t{TimerEnd(m_tRequestStart, 1)} + m_nHTTPReadMS - m_nClientWaitMS;
+    return e > int64_t{limit};
   };
   switch (m_eRequestType) {
     case eNotTracked:
