@@ -36,4 +36,5 @@ set(KEST_PUBLIC_HEADERS
   kest/platform/ui.h
   kest/resources/resource_ids.h
   kest/module/kest_common_app.h
+  kest/assertion/report_assert.h
 )

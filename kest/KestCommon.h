@@ -35,3 +35,4 @@
 #include "kest/module/kest_common_app.h"
 #include "kest/platform/profile.h"
 #include "kest/platform/ui.h"
+#include "kest/assertion/report_assert.h"

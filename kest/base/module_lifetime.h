@@ -17,6 +17,9 @@ void StartAssertBoxLock();
 void StopAssertBoxLock() noexcept;
 void StartAssertIgnoreLock();
 void StopAssertIgnoreLock() noexcept;
+// 4. The assertion ignore set, emptied at tear-down (its storage stays).
+void StartAssertIgnoreSet();
+void StopAssertIgnoreSet() noexcept;
 // 5., 6. The resource-string lock and cache. After the cache's tear-down Strings are built
 // uncached.
 void StartResourceStringLock();

@@ -29,15 +29,15 @@ namespace {
 alignas(CKestCommonApp) unsigned char g_app_storage[sizeof(CKestCommonApp)];
 std::atomic<CKestCommonApp*> g_app{nullptr};
 
-// The load order of the library's static objects, and the reverse at unload. Objects 4 (the
-// assertion ignore set), 10 (the colour overrides), 11 and 12 (heap-creation tracking) join in
-// their places as they arrive.
+// The load order of the library's static objects, and the reverse at unload. Objects 10 (the
+// colour overrides), 11 and 12 (heap-creation tracking) join in their places as they arrive.
 class ModuleLifetime {
  public:
   ModuleLifetime() {
     detail::StartProcessTime();                                                  // 1
     detail::StartAssertBoxLock();                                                // 2
     detail::StartAssertIgnoreLock();                                             // 3
+    detail::StartAssertIgnoreSet();                                              // 4
     detail::StartResourceStringLock();                                           // 5
     detail::StartResourceStringCache();                                          // 6
     detail::StartCachedStrings();                                                // 7, 8
@@ -60,6 +60,7 @@ class ModuleLifetime {
     detail::StopColorLock();
     detail::StopResourceStringCache();
     detail::StopResourceStringLock();
+    detail::StopAssertIgnoreSet();
     detail::StopAssertIgnoreLock();
     detail::StopAssertBoxLock();
   }

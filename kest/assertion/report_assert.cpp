@@ -1,0 +1,270 @@
+#include "kest/assertion/report_assert.h"
+
+#include <atomic>
+#include <new>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kest/assertion/assert_locks.h"
+#include "kest/base/host_switch.h"
+#include "kest/base/module_lifetime.h"
+#include "kest/context/lock_cs.h"
+#include "kest/diag/module_globals.h"
+#include "kest/format/brace_format.h"
+#include "kest/platform/clock.h"
+#include "kest/platform/paths.h"
+#include "kest/platform/profile.h"
+#include "kest/platform/thread.h"
+#include "kest/platform/ui.h"
+
+namespace kest {
+namespace {
+
+constexpr uint32_t kBoxStyle = 0x250032;
+constexpr uint32_t kListBuffer = 65536;
+constexpr uint32_t kValueBuffer = 100;
+
+// Guarded by the ignore-set lock; never freed, so a report during exit finds it (empty).
+std::set<VelString>& IgnoreSet() {
+  static auto* const set = new std::set<VelString>;
+  return *set;
+}
+
+template <typename Fn>
+struct Installed {
+  Fn fn;
+  void* user;
+};
+// Each install publishes a new pair; old pairs are kept (a caller may still be using one).
+std::atomic<const Installed<int (*)(void*, const char16_t*, const char16_t*, uint32_t)>*>
+    g_presenter{nullptr};
+std::atomic<const Installed<void (*)(void*, const AssertCall&)>*> g_sink{nullptr};
+thread_local bool t_in_sink = false;
+
+int32_t InAssert() noexcept {
+  // gInAssert is volatile (hosts declare it so); the built-in reads a volatile object as it is.
+  return __atomic_load_n(&gInAssert, __ATOMIC_ACQUIRE);
+}
+
+// The names of a section (or the sections), as the profile functions list them; a list cut at the
+// buffer's end loses its partial last name.
+std::vector<std::u16string> ListNames(const char16_t* section, const std::u16string& file) {
+  std::vector<char16_t> buffer(kListBuffer);
+  const uint32_t n =
+      platform::ReadProfileText(section, nullptr, u"", buffer.data(), kListBuffer, file.c_str());
+  std::vector<std::u16string> names;
+  size_t start = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (buffer[i] == 0) {
+      if (i > start) names.emplace_back(buffer.data() + start, i - start);
+      start = i + 1;
+    }
+  }
+  // A cut list ends in a partial name followed by NULs past `n`: it was never taken.
+  return names;
+}
+
+// _wtoi: leading blanks, an optional sign, digits; anything else ends the number (none: 0).
+int32_t ToInt(std::u16string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    value = value * 10 + (text[i] - u'0');
+    if (value > INT32_MAX) value = int64_t{INT32_MAX} + 1;
+  }
+  value = negative ? -value : value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+// Under the ignore-set lock, while the set is empty.
+void LoadIgnoreFile(uint32_t today) KEST_REQUIRES(detail::AssertIgnoreLock()) {
+  const VelString path = AssertIgnoreFilePath(VelString(platform::ExecutablePath()));
+  const std::u16string file(path.View());
+  std::set<VelString>& set = IgnoreSet();
+  for (const std::u16string& name : ListNames(u"Ignores", file)) set.insert(VelString(name));
+  for (const std::u16string& name : ListNames(u"Today", file)) {
+    char16_t value[kValueBuffer];
+    const uint32_t n =
+        platform::ReadProfileText(u"Today", name.c_str(), u"", value, kValueBuffer, file.c_str());
+    const auto until = static_cast<uint32_t>(ToInt(std::u16string_view(value, n)));
+    if (until < today) {
+      // Expired (or not a date): out of the file. A file that cannot be written keeps the entry,
+      // which still does not silence.
+      platform::WriteProfileText(u"Today", name.c_str(), nullptr, file.c_str());
+    } else {
+      set.insert(VelString(name));
+    }
+  }
+}
+
+bool Ignored(const VelString& key, uint32_t today, bool load) {
+  CAcquireCS guard(detail::AssertIgnoreLock());
+  std::set<VelString>& set = IgnoreSet();
+  if (load && set.empty()) LoadIgnoreFile(today);
+  return set.count(key) != 0;
+}
+
+// Hands the call to the sink, once per thread at a time.
+bool Finish(AssertCall call) noexcept {
+  const auto* sink = g_sink.load(std::memory_order_acquire);
+  if (sink != nullptr && sink->fn != nullptr && !t_in_sink) {
+    t_in_sink = true;
+    try {
+      sink->fn(sink->user, call);
+    } catch (...) {
+    }
+    t_in_sink = false;
+  }
+  return call.result;
+}
+
+int ShowBox(const VelString& text) {
+  const auto* presenter = g_presenter.load(std::memory_order_acquire);
+  if (presenter != nullptr && presenter->fn != nullptr)
+    return presenter->fn(presenter->user, u"ASSERT", text, kBoxStyle);
+  return platform::ShowMessageBox(u"ASSERT", text, kBoxStyle);
+}
+
+}  // namespace
+
+VelString AssertKey(const char16_t* file, int line) {
+  const std::u16string_view path = file ? std::u16string_view(file) : std::u16string_view();
+  const size_t slash = path.find_last_of(u"\\/");
+  const std::u16string_view name =
+      slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+  const VelString base(name);
+  VelString key;
+  key.Format(u"{0:s}_{1:d}", base, line);
+  key.Replace(u'.', u'_');
+  return key;
+}
+
+VelString AssertIgnoreFilePath(const VelString& executable) {
+  const std::u16string_view path = executable.View();
+  const size_t name_start =
+      path.find_last_of(u"\\/") == std::u16string_view::npos ? 0 : path.find_last_of(u"\\/") + 1;
+  const size_t dot = path.rfind(u'.');
+  VelString result(path);
+  if (dot != std::u16string_view::npos && dot >= name_start) {
+    char16_t* units = result.GetBuffer();
+    units[dot] = u'_';
+    result.ReleaseBuffer(static_cast<int>(path.size()));
+  }
+  result += u"_perm_ignores.txt";
+  return result;
+}
+
+uint32_t UtcDateNumber(int64_t seconds) noexcept {
+  // Days to civil date (proleptic Gregorian), exact for any day.
+  int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t doe = days - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  return static_cast<uint32_t>(year * 10000 + month * 100 + day);
+}
+
+void ClearAssertIgnores() noexcept {
+  CAcquireCS guard(detail::AssertIgnoreLock());
+  IgnoreSet().clear();
+}
+
+namespace detail {
+void StartAssertIgnoreSet() { IgnoreSet(); }
+void StopAssertIgnoreSet() noexcept { ClearAssertIgnores(); }
+}  // namespace detail
+
+void SetAssertPresenter(int (*present)(void*, const char16_t*, const char16_t*, uint32_t),
+                        void* user) noexcept {
+  auto* pair = new (std::nothrow)
+      Installed<int (*)(void*, const char16_t*, const char16_t*, uint32_t)>{present, user};
+  if (pair != nullptr) g_presenter.store(pair, std::memory_order_release);
+}
+
+void SetAssertSink(void (*sink)(void*, const AssertCall&), void* user) noexcept {
+  auto* pair = new (std::nothrow) Installed<void (*)(void*, const AssertCall&)>{sink, user};
+  if (pair != nullptr) g_sink.store(pair, std::memory_order_release);
+}
+
+}  // namespace kest
+
+bool ReportAssert(const char16_t* file, int line, const char16_t* text,
+                  const char16_t* function) noexcept {
+  using kest::AssertOutcome;
+  if (kest::t_in_sink) return true;  // an assertion raised by the sink itself
+  if (file == nullptr) file = u"";
+  if (text == nullptr) text = u"";
+  if (function == nullptr) function = u"";
+  kest::AssertCall call{file, line, text, function, u"", AssertOutcome::kSwitchedOff, 0, true};
+  using kest::detail::ReadHostSwitch;
+  if (ReadHostSwitch(gShowAsserts) != 1 || ReadHostSwitch(gbRunningAsService) ||
+      ReadHostSwitch(gbInChromiumMsgPump) || ReadHostSwitch(gbShuttingDown)) {
+    return kest::Finish(call);
+  }
+  if (kest::InAssert() != 0) {
+    call.outcome = AssertOutcome::kInAssert;
+    return kest::Finish(call);
+  }
+  try {
+    const VelString key = kest::AssertKey(file, line);
+    call.key = key;
+    const uint32_t today = kest::UtcDateNumber(kest::platform::WallClockSeconds());
+    if (kest::Ignored(key, today, true)) {
+      call.outcome = AssertOutcome::kIgnored;
+      return kest::Finish(call);
+    }
+    const VelString exe(kest::platform::ExecutablePath());
+    VelString box(text);
+    box.AppendFormat(
+        u"\r\n\r\nFunc: {3}\r\nFile: {0:s}\r\nLine: {1:u}\r\nApp: {2:s}\r\nTID: {4}\r\n\r\n", file,
+        static_cast<unsigned>(line), exe, function, kest::platform::CurrentThreadId());
+    box +=
+        u"Ignore = Continue running\r\nRetry = Break into debugger\r\nAbort = Always ignore this "
+        u"assert";
+    int answer = 0;
+    {
+      CAcquireCS box_guard(kest::detail::AssertBoxLock());
+      // A box shown meanwhile may have silenced this key.
+      if (kest::Ignored(key, today, false)) {
+        call.outcome = AssertOutcome::kIgnored;
+      } else {
+        const CLockLogException in_assert;  // gInAssert raised while the box is open
+        answer = kest::ShowBox(box);
+        call.outcome = AssertOutcome::kAnswered;
+      }
+    }
+    if (call.outcome == AssertOutcome::kIgnored) return kest::Finish(call);
+    call.answer = answer;
+    switch (answer) {
+      case kest::platform::kIdAbort: {
+        CAcquireCS guard(kest::detail::AssertIgnoreLock());
+        kest::IgnoreSet().insert(key);
+        call.result = true;
+        break;
+      }
+      case kest::platform::kIdRetry:
+      case kest::platform::kIdCancel:
+        call.result = false;
+        break;
+      default:
+        call.result = true;
+        break;
+    }
+    return kest::Finish(call);
+  } catch (...) {
+    // Out of memory, or a presenter that threw: carry on.
+    call.result = true;
+    return kest::Finish(call);
+  }
+}
