@@ -143,6 +143,19 @@ FAULTS = [
           "    bool seen = false;\n    for (const auto& n : names) seen = seen || IniNamesEqual(n, parsed.name);\n"
           "    if (!seen) names.push_back(std::move(parsed.name));\n  }\n  return names;\n}\n\nstd::vector",
           tests="Profile"),
+    # Assertion reporting.
+    Fault("assert-recheck-skipped", "kest/assertion/report_assert.cpp",
+          "if (kest::Ignored(key, today, false)) {", "if (false) {", tests="Assert"),
+    Fault("assert-show-asserts-nonzero", "kest/assertion/report_assert.cpp",
+          "ReadHostSwitch(gShowAsserts) != 1", "ReadHostSwitch(gShowAsserts) == 0", tests="Assert"),
+    Fault("assert-today-expires-today", "kest/assertion/report_assert.cpp",
+          "if (until < today) {", "if (until <= today) {", tests="Assert"),
+    Fault("assert-key-backslash-only", "kest/assertion/report_assert.cpp",
+          "const size_t slash = path.find_last_of(u\"\\\\/\");",
+          "const size_t slash = path.find_last_of(u\"\\\\\");", tests="Assert"),
+    Fault("assert-sink-reentered", "kest/assertion/report_assert.cpp",
+          "  if (kest::t_in_sink) return true;  // an assertion raised by the sink itself\n", "",
+          tests="Assert"),
     # Interned texts.
     Fault("clear-keeps-epoch", "kest/intern/cached_string.cpp",
           "  table.epoch.fetch_add(1, std::memory_order_release);\n", ""),
