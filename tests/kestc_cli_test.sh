@@ -103,6 +103,21 @@ check "perfline of a quick untracked request" "ShouldLog: false|PERF_PROB: 0ms ?
 check "perfline with an unknown field" "2 4" "$(status_of perfline colour=1)"
 check "perfline with a bad number" "2 1" "$(status_of perfline db_ms=x)"
 
+# Profile files, assertions and their ignore files.
+ini="$dir/k.ini"
+"$KESTC" ini set "$ini" Colors Back '#FFFFFF' && "$KESTC" ini set "$ini" Dark Back '#202020' &&
+  "$KESTC" ini set "$ini" colors FORE '#000000'
+check "ini dump" "[Colors]|Back=#FFFFFF|FORE=#000000|[Dark]|Back=#202020|" "$("$KESTC" ini dump "$ini" | tr '\n' '|')"
+check "ini get ignores case" "#FFFFFF" "$("$KESTC" ini get "$ini" COLORS back)"
+check "ini get falls back" "none" "$("$KESTC" ini get "$ini" Colors Missing none)"
+"$KESTC" ini set "$ini" Colors FORE
+check "ini set without a value deletes" "Back|" "$("$KESTC" ini list "$ini" Colors | tr '\n' '|')"
+check "ini set into a folder that is not there" "1 1" "$(status_of ini set "$dir/none/x.ini" S k v)"
+check "ini without a file" "2 1" "$(status_of ini get)"
+check "assert answers continue without a terminal" "key Widget_cpp_42|continue|" \
+  "$(KEST_ASSERT_TTY= "$KESTC" assert 'C:\src\Widget.cpp' 42 'a > b' 2>/dev/null | tr '\n' '|')"
+check "ignores names the file" "/opt/App_exe_perm_ignores.txt" "$("$KESTC" ignores /opt/App.exe)"
+
 # Usage errors keep status 2.
 check "unknown option" "2 1" "$(status_of sort -x)"
 check "unknown command" "2 1" "$(status_of nosuchcommand)"

@@ -863,6 +863,118 @@ int RunPerfline(int argc, char** argv) {
   return 0;
 }
 
+// kestc ini get|list|set|dump: profile files as the library reads and writes them.
+int RunIni(int argc, char** argv) {
+  const char* usage =
+      "usage: kestc ini get FILE SECTION KEY [DEFAULT] | list FILE [SECTION] | "
+      "set FILE SECTION KEY [VALUE] | dump FILE\n";
+  auto wide = [](const char* text) { return std::u16string(kest::Utf8ToVelString(text).View()); };
+  if (argc < 2) {
+    std::fprintf(stderr, "%s", usage);
+    return 2;
+  }
+  const std::string command = argv[0];
+  const std::u16string file = wide(argv[1]);
+  std::vector<char16_t> buffer(65536);
+  auto read = [&](const char16_t* section, const char16_t* key, const char16_t* fallback) {
+    const uint32_t n =
+        kest::platform::ReadProfileText(section, key, fallback, buffer.data(), 65536, file.c_str());
+    std::vector<std::u16string> items;
+    if (section != nullptr && key != nullptr)
+      return std::vector<std::u16string>{{buffer.data(), n}};
+    for (size_t start = 0, i = 0; i < n; ++i) {
+      if (buffer[i] == 0) {
+        items.emplace_back(buffer.data() + start, i - start);
+        start = i + 1;
+      }
+    }
+    return items;
+  };
+  if (command == "get" && (argc == 4 || argc == 5)) {
+    const std::u16string section = wide(argv[2]), key = wide(argv[3]);
+    const std::u16string fallback = argc == 5 ? wide(argv[4]) : std::u16string();
+    WriteLine(VelString(read(section.c_str(), key.c_str(), fallback.c_str())[0]));
+    return 0;
+  }
+  if (command == "list" && (argc == 2 || argc == 3)) {
+    const std::u16string section = argc == 3 ? wide(argv[2]) : std::u16string();
+    for (const auto& name : read(argc == 3 ? section.c_str() : nullptr, nullptr, u""))
+      WriteLine(VelString(name));
+    return 0;
+  }
+  if (command == "set" && (argc == 4 || argc == 5)) {
+    const std::u16string section = wide(argv[2]), key = wide(argv[3]);
+    const std::u16string value = argc == 5 ? wide(argv[4]) : std::u16string();
+    if (kest::platform::WriteProfileText(section.c_str(), key.c_str(),
+                                         argc == 5 ? value.c_str() : nullptr, file.c_str())) {
+      return 0;
+    }
+    std::fprintf(stderr, "kestc ini: cannot write %s\n", argv[1]);
+    return 1;
+  }
+  if (command == "dump" && argc == 2) {
+    for (const auto& section : read(nullptr, nullptr, u"")) {
+      WriteLine(u"[" + VelString(section) + u"]");
+      for (const auto& key : read(section.c_str(), nullptr, u"")) {
+        const std::u16string value = read(section.c_str(), key.c_str(), u"")[0];
+        WriteLine(VelString(key) + u"=" + VelString(value));
+      }
+    }
+    return 0;
+  }
+  std::fprintf(stderr, "%s", usage);
+  return 2;
+}
+
+// kestc assert FILE LINE TEXT: one assertion report with boxes switched on, and its answer.
+int RunAssert(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: kestc assert FILE LINE TEXT\n");
+    return 2;
+  }
+  gShowAsserts = 1;
+  const VelString file = kest::Utf8ToVelString(argv[0]);
+  const VelString text = kest::Utf8ToVelString(argv[2]);
+  const int line = static_cast<int>(std::strtol(argv[1], nullptr, 10));
+  std::printf("key %s\n", Narrow(kest::AssertKey(file, line)).c_str());
+  const bool go_on = ReportAssert(file, line, text, u"kestc");
+  std::printf("%s\n", go_on ? "continue" : "break into the debugger");
+  return 0;
+}
+
+// kestc ignores [EXE]: the ignore file of an executable (kestc's own by default) and its entries.
+int RunIgnores(int argc, char** argv) {
+  if (argc > 1) {
+    std::fprintf(stderr, "usage: kestc ignores [EXE]\n");
+    return 2;
+  }
+  const VelString exe =
+      argc == 1 ? kest::Utf8ToVelString(argv[0]) : VelString(kest::platform::ExecutablePath());
+  const VelString path = kest::AssertIgnoreFilePath(exe);
+  const std::u16string file(path.View());
+  std::printf("%s\n", Narrow(path).c_str());
+  const uint32_t today = kest::UtcDateNumber(kest::platform::WallClockSeconds());
+  std::vector<char16_t> buffer(65536);
+  for (const char16_t* section : {u"Ignores", u"Today"}) {
+    const uint32_t n =
+        kest::platform::ReadProfileText(section, nullptr, u"", buffer.data(), 65536, file.c_str());
+    for (size_t start = 0, i = 0; i < n; ++i) {
+      if (buffer[i] != 0) continue;
+      const std::u16string key(buffer.data() + start, i - start);
+      start = i + 1;
+      char16_t value[100];
+      const uint32_t m =
+          kest::platform::ReadProfileText(section, key.c_str(), u"", value, 100, file.c_str());
+      const std::string until = kest::ToUtf8(std::u16string_view(value, m));
+      const bool expired = section[0] == u'T' && std::strtoul(until.c_str(), nullptr, 10) < today;
+      std::printf("%s\t%s%s%s\n", kest::ToUtf8(section).c_str(), kest::ToUtf8(key).c_str(),
+                  section[0] == u'T' ? (" until " + until).c_str() : "",
+                  expired ? "  (expired)" : "");
+    }
+  }
+  return 0;
+}
+
 int RunHelp(int, char**);
 
 const Command kCommands[] = {
@@ -885,6 +997,12 @@ const Command kCommands[] = {
      "every ID and text of a string table; --module FILE, --lang TAG, --check", RunResources},
     {"perfline", "kestc perfline [--kv] [F=V...]",
      "ShouldLog and the performance line of a request (default: a slow web page)", RunPerfline},
+    {"ini", "kestc ini get|list|set|dump", "profile files as the library reads and writes them",
+     RunIni},
+    {"assert", "kestc assert FILE LINE TEXT",
+     "one assertion report (the box, or standard error on POSIX) and its answer", RunAssert},
+    {"ignores", "kestc ignores [EXE]", "an executable's assertion ignore file and its entries",
+     RunIgnores},
     {"const", "kestc const [--clean] TEXT",
      "the process constant a text makes (\"$VER$\" is kestc's version)", RunConst},
     {"paths", "kestc paths", "the application folder and a system-folder path", RunPaths},
