@@ -35,8 +35,10 @@ template <typename Fn>
 struct Installed {
   Fn fn;
   void* user;
+  const Installed* older;
 };
-// Each install publishes a new pair; old pairs are kept (a caller may still be using one).
+// Each install publishes a new pair; old pairs are kept (a caller may still be using one) and stay
+// reachable through `older`, so leak checkers see them in use.
 std::atomic<const Installed<int (*)(void*, const char16_t*, const char16_t*, uint32_t)>*>
     g_presenter{nullptr};
 std::atomic<const Installed<void (*)(void*, const AssertCall&)>*> g_sink{nullptr};
@@ -188,13 +190,20 @@ void StopAssertIgnoreSet() noexcept { ClearAssertIgnores(); }
 void SetAssertPresenter(int (*present)(void*, const char16_t*, const char16_t*, uint32_t),
                         void* user) noexcept {
   auto* pair = new (std::nothrow)
-      Installed<int (*)(void*, const char16_t*, const char16_t*, uint32_t)>{present, user};
-  if (pair != nullptr) g_presenter.store(pair, std::memory_order_release);
+      Installed<int (*)(void*, const char16_t*, const char16_t*, uint32_t)>{present, user, nullptr};
+  if (pair == nullptr) return;
+  pair->older = g_presenter.load(std::memory_order_relaxed);
+  while (!g_presenter.compare_exchange_weak(pair->older, pair, std::memory_order_release)) {
+  }
 }
 
 void SetAssertSink(void (*sink)(void*, const AssertCall&), void* user) noexcept {
-  auto* pair = new (std::nothrow) Installed<void (*)(void*, const AssertCall&)>{sink, user};
-  if (pair != nullptr) g_sink.store(pair, std::memory_order_release);
+  auto* pair =
+      new (std::nothrow) Installed<void (*)(void*, const AssertCall&)>{sink, user, nullptr};
+  if (pair == nullptr) return;
+  pair->older = g_sink.load(std::memory_order_relaxed);
+  while (!g_sink.compare_exchange_weak(pair->older, pair, std::memory_order_release)) {
+  }
 }
 
 }  // namespace kest
