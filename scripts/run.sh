@@ -65,11 +65,11 @@ cmd_test() {
   install_missing "${PACKAGES[@]}"
   build_and_test ci
   build_and_test asan
-  fuzz brace_format 45
+  fuzz brace_format 30
   fuzz registry_file 20
   fuzz utf8 20
-  fuzz order_hash 30
-  fuzz lang_file 40
+  fuzz order_hash 20
+  fuzz lang_file 30
   build_and_test tsan
 
   # Wine keeps its own prefix inside the build tree, made once up front (the first start of a
