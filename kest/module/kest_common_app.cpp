@@ -27,6 +27,7 @@ namespace kest {
 namespace {
 
 alignas(CKestCommonApp) unsigned char g_app_storage[sizeof(CKestCommonApp)];
+std::atomic<bool> g_process_ending{false};
 std::atomic<CKestCommonApp*> g_app{nullptr};
 
 // The load order of the library's static objects, and the reverse at unload. Objects 10 (the
@@ -53,6 +54,7 @@ class ModuleLifetime {
   }
 
   ~ModuleLifetime() {
+    if (g_process_ending.load(std::memory_order_acquire)) return;
     detail::StopTranslationLock();
     detail::StopTranslationMap();
     CKestCommonApp* app = g_app.exchange(nullptr, std::memory_order_acq_rel);
@@ -76,6 +78,8 @@ class ModuleLifetime {
 CKestCommonApp* TheKestCommonApp() noexcept { return g_app.load(std::memory_order_acquire); }
 
 namespace detail {
+
+void MarkProcessEnding() noexcept { g_process_ending.store(true, std::memory_order_release); }
 
 void RunInitInstance(HINSTANCE module) {
   CKestCommonApp* app = TheKestCommonApp();

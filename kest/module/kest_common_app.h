@@ -36,6 +36,8 @@ KEST_API CKestCommonApp* TheKestCommonApp() noexcept;
 namespace detail {
 // Windows DLL: DllMain's process attach, with the DLL's handle.
 void RunInitInstance(HINSTANCE module);
+// Windows DLL: DllMain's detach when the whole process ends; tear-down is then skipped.
+void MarkProcessEnding() noexcept;
 }  // namespace detail
 
 }  // namespace kest
