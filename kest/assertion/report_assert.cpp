@@ -206,6 +206,22 @@ void SetAssertSink(void (*sink)(void*, const AssertCall&), void* user) noexcept 
   }
 }
 
+// The answer's effect and the result the caller acts on; called with the box lock held.
+bool ActOnAnswer(int answer, const VelString& key) {
+  switch (answer) {
+    case platform::kIdAbort: {
+      CAcquireCS guard(detail::AssertIgnoreLock());
+      IgnoreSet().insert(key);
+      return true;
+    }
+    case platform::kIdRetry:
+    case platform::kIdCancel:
+      return false;
+    default:
+      return true;
+  }
+}
+
 }  // namespace kest
 
 bool ReportAssert(const char16_t* file, int line, const char16_t* text,
@@ -241,36 +257,23 @@ bool ReportAssert(const char16_t* file, int line, const char16_t* text,
     box +=
         u"Ignore = Continue running\r\nRetry = Break into debugger\r\nAbort = Always ignore this "
         u"assert";
-    int answer = 0;
     {
       CAcquireCS box_guard(kest::detail::AssertBoxLock());
       // A box shown meanwhile may have silenced this key.
       if (kest::Ignored(key, today, false)) {
         call.outcome = AssertOutcome::kIgnored;
       } else {
-        const CLockLogException in_assert;  // gInAssert raised while the box is open
-        answer = kest::ShowBox(box);
+        {
+          const CLockLogException in_assert;  // gInAssert raised while the box is open
+          call.answer = kest::ShowBox(box);
+        }
         call.outcome = AssertOutcome::kAnswered;
+        // The answer is acted on before the box lock goes: a thread waiting for the box must
+        // find an "Always ignore" key in the set when it re-checks.
+        call.result = kest::ActOnAnswer(call.answer, key);
       }
     }
-    if (call.outcome == AssertOutcome::kIgnored) return kest::Finish(call);
-    call.answer = answer;
-    switch (answer) {
-      case kest::platform::kIdAbort: {
-        CAcquireCS guard(kest::detail::AssertIgnoreLock());
-        kest::IgnoreSet().insert(key);
-        call.result = true;
-        break;
-      }
-      case kest::platform::kIdRetry:
-      case kest::platform::kIdCancel:
-        call.result = false;
-        break;
-      default:
-        call.result = true;
-        break;
-    }
-    return kest::Finish(call);
+    return kest::Finish(call);  // no library lock held
   } catch (...) {
     // Out of memory, or a presenter that threw: carry on.
     call.result = true;
