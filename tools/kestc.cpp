@@ -875,50 +875,42 @@ int RunIni(int argc, char** argv) {
   }
   const std::string command = argv[0];
   const std::u16string file = wide(argv[1]);
-  std::vector<char16_t> buffer(65536);
-  auto read = [&](const char16_t* section, const char16_t* key, const char16_t* fallback) {
+  auto value = [&](const char16_t* section, const char16_t* key, const char16_t* fallback) {
+    std::vector<char16_t> buffer(65536);
     const uint32_t n =
         kest::platform::ReadProfileText(section, key, fallback, buffer.data(), 65536, file.c_str());
-    std::vector<std::u16string> items;
-    if (section != nullptr && key != nullptr)
-      return std::vector<std::u16string>{{buffer.data(), n}};
-    for (size_t start = 0, i = 0; i < n; ++i) {
-      if (buffer[i] == 0) {
-        items.emplace_back(buffer.data() + start, i - start);
-        start = i + 1;
-      }
-    }
-    return items;
+    return VelString(std::u16string_view(buffer.data(), n));
+  };
+  auto names = [&](const char16_t* section) {
+    return kest::platform::ReadProfileNames(section, file.c_str());
   };
   if (command == "get" && (argc == 4 || argc == 5)) {
     const std::u16string section = wide(argv[2]), key = wide(argv[3]);
     const std::u16string fallback = argc == 5 ? wide(argv[4]) : std::u16string();
-    WriteLine(VelString(read(section.c_str(), key.c_str(), fallback.c_str())[0]));
+    WriteLine(value(section.c_str(), key.c_str(), fallback.c_str()));
     return 0;
   }
   if (command == "list" && (argc == 2 || argc == 3)) {
     const std::u16string section = argc == 3 ? wide(argv[2]) : std::u16string();
-    for (const auto& name : read(argc == 3 ? section.c_str() : nullptr, nullptr, u""))
+    for (const auto& name : names(argc == 3 ? section.c_str() : nullptr))
       WriteLine(VelString(name));
     return 0;
   }
   if (command == "set" && (argc == 4 || argc == 5)) {
     const std::u16string section = wide(argv[2]), key = wide(argv[3]);
-    const std::u16string value = argc == 5 ? wide(argv[4]) : std::u16string();
+    const std::u16string text = argc == 5 ? wide(argv[4]) : std::u16string();
     if (kest::platform::WriteProfileText(section.c_str(), key.c_str(),
-                                         argc == 5 ? value.c_str() : nullptr, file.c_str())) {
+                                         argc == 5 ? text.c_str() : nullptr, file.c_str())) {
       return 0;
     }
     std::fprintf(stderr, "kestc ini: cannot write %s\n", argv[1]);
     return 1;
   }
   if (command == "dump" && argc == 2) {
-    for (const auto& section : read(nullptr, nullptr, u"")) {
+    for (const auto& section : names(nullptr)) {
       WriteLine(u"[" + VelString(section) + u"]");
-      for (const auto& key : read(section.c_str(), nullptr, u"")) {
-        const std::u16string value = read(section.c_str(), key.c_str(), u"")[0];
-        WriteLine(VelString(key) + u"=" + VelString(value));
-      }
+      for (const auto& key : names(section.c_str()))
+        WriteLine(VelString(key) + u"=" + value(section.c_str(), key.c_str(), u""));
     }
     return 0;
   }
@@ -954,14 +946,8 @@ int RunIgnores(int argc, char** argv) {
   const std::u16string file(path.View());
   std::printf("%s\n", Narrow(path).c_str());
   const uint32_t today = kest::UtcDateNumber(kest::platform::WallClockSeconds());
-  std::vector<char16_t> buffer(65536);
   for (const char16_t* section : {u"Ignores", u"Today"}) {
-    const uint32_t n =
-        kest::platform::ReadProfileText(section, nullptr, u"", buffer.data(), 65536, file.c_str());
-    for (size_t start = 0, i = 0; i < n; ++i) {
-      if (buffer[i] != 0) continue;
-      const std::u16string key(buffer.data() + start, i - start);
-      start = i + 1;
+    for (const std::u16string& key : kest::platform::ReadProfileNames(section, file.c_str())) {
       char16_t value[100];
       const uint32_t m =
           kest::platform::ReadProfileText(section, key.c_str(), u"", value, 100, file.c_str());

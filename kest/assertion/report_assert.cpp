@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kest/assertion/assert_locks.h"
+#include "kest/base/callback_slot.h"
 #include "kest/base/host_switch.h"
 #include "kest/base/module_lifetime.h"
 #include "kest/context/lock_cs.h"
@@ -22,7 +23,6 @@ namespace kest {
 namespace {
 
 constexpr uint32_t kBoxStyle = 0x250032;
-constexpr uint32_t kListBuffer = 65536;
 constexpr uint32_t kValueBuffer = 100;
 
 // Guarded by the ignore-set lock; never freed, so a report during exit finds it (empty).
@@ -31,40 +31,13 @@ std::set<VelString>& IgnoreSet() {
   return *set;
 }
 
-template <typename Fn>
-struct Installed {
-  Fn fn;
-  void* user;
-  const Installed* older;
-};
-// Each install publishes a new pair; old pairs are kept (a caller may still be using one) and stay
-// reachable through `older`, so leak checkers see them in use.
-std::atomic<const Installed<int (*)(void*, const char16_t*, const char16_t*, uint32_t)>*>
-    g_presenter{nullptr};
-std::atomic<const Installed<void (*)(void*, const AssertCall&)>*> g_sink{nullptr};
+constinit CallbackSlot<int (*)(void*, const char16_t*, const char16_t*, uint32_t)> g_presenter;
+constinit CallbackSlot<void (*)(void*, const AssertCall&)> g_sink;
 thread_local bool t_in_sink = false;
 
 int32_t InAssert() noexcept {
   // gInAssert is volatile (hosts declare it so); the built-in reads a volatile object as it is.
   return __atomic_load_n(&gInAssert, __ATOMIC_ACQUIRE);
-}
-
-// The names of a section (or the sections), as the profile functions list them; a list cut at the
-// buffer's end loses its partial last name.
-std::vector<std::u16string> ListNames(const char16_t* section, const std::u16string& file) {
-  std::vector<char16_t> buffer(kListBuffer);
-  const uint32_t n =
-      platform::ReadProfileText(section, nullptr, u"", buffer.data(), kListBuffer, file.c_str());
-  std::vector<std::u16string> names;
-  size_t start = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (buffer[i] == 0) {
-      if (i > start) names.emplace_back(buffer.data() + start, i - start);
-      start = i + 1;
-    }
-  }
-  // A cut list ends in a partial name followed by NULs past `n`: it was never taken.
-  return names;
 }
 
 // _wtoi: leading blanks, an optional sign, digits; anything else ends the number (none: 0).
@@ -89,8 +62,9 @@ void LoadIgnoreFile(uint32_t today) KEST_REQUIRES(detail::AssertIgnoreLock()) {
   const VelString path = AssertIgnoreFilePath(VelString(platform::ExecutablePath()));
   const std::u16string file(path.View());
   std::set<VelString>& set = IgnoreSet();
-  for (const std::u16string& name : ListNames(u"Ignores", file)) set.insert(VelString(name));
-  for (const std::u16string& name : ListNames(u"Today", file)) {
+  for (const std::u16string& name : platform::ReadProfileNames(u"Ignores", file.c_str()))
+    set.insert(VelString(name));
+  for (const std::u16string& name : platform::ReadProfileNames(u"Today", file.c_str())) {
     char16_t value[kValueBuffer];
     const uint32_t n =
         platform::ReadProfileText(u"Today", name.c_str(), u"", value, kValueBuffer, file.c_str());
@@ -114,8 +88,8 @@ bool Ignored(const VelString& key, uint32_t today, bool load) {
 
 // Hands the call to the sink, once per thread at a time.
 bool Finish(AssertCall call) noexcept {
-  const auto* sink = g_sink.load(std::memory_order_acquire);
-  if (sink != nullptr && sink->fn != nullptr && !t_in_sink) {
+  const auto* sink = g_sink.Current();
+  if (sink != nullptr && !t_in_sink) {
     t_in_sink = true;
     try {
       sink->fn(sink->user, call);
@@ -127,9 +101,8 @@ bool Finish(AssertCall call) noexcept {
 }
 
 int ShowBox(const VelString& text) {
-  const auto* presenter = g_presenter.load(std::memory_order_acquire);
-  if (presenter != nullptr && presenter->fn != nullptr)
-    return presenter->fn(presenter->user, u"ASSERT", text, kBoxStyle);
+  const auto* presenter = g_presenter.Current();
+  if (presenter != nullptr) return presenter->fn(presenter->user, u"ASSERT", text, kBoxStyle);
   return platform::ShowMessageBox(u"ASSERT", text, kBoxStyle);
 }
 
@@ -189,21 +162,11 @@ void StopAssertIgnoreSet() noexcept { ClearAssertIgnores(); }
 
 void SetAssertPresenter(int (*present)(void*, const char16_t*, const char16_t*, uint32_t),
                         void* user) noexcept {
-  auto* pair = new (std::nothrow)
-      Installed<int (*)(void*, const char16_t*, const char16_t*, uint32_t)>{present, user, nullptr};
-  if (pair == nullptr) return;
-  pair->older = g_presenter.load(std::memory_order_relaxed);
-  while (!g_presenter.compare_exchange_weak(pair->older, pair, std::memory_order_release)) {
-  }
+  g_presenter.Install(present, user);
 }
 
 void SetAssertSink(void (*sink)(void*, const AssertCall&), void* user) noexcept {
-  auto* pair =
-      new (std::nothrow) Installed<void (*)(void*, const AssertCall&)>{sink, user, nullptr};
-  if (pair == nullptr) return;
-  pair->older = g_sink.load(std::memory_order_relaxed);
-  while (!g_sink.compare_exchange_weak(pair->older, pair, std::memory_order_release)) {
-  }
+  g_sink.Install(sink, user);
 }
 
 // The answer's effect and the result the caller acts on; called with the box lock held.

@@ -9,7 +9,10 @@
 // name in every file that includes windows.h first.)
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "kest/kest_export.h"
 
@@ -33,6 +36,25 @@ KEST_API uint32_t ReadProfileText(const char16_t* section, const char16_t* key,
 // is not there succeeds without touching the file. Any thread.
 KEST_API bool WriteProfileText(const char16_t* section, const char16_t* key, const char16_t* value,
                                const char16_t* file) noexcept;
+
+// One key of a batch write; a null value deletes the key, a null key is skipped.
+struct ProfileValue {
+  const char16_t* key;
+  const char16_t* value;
+};
+
+// WriteProfileText for each of `values` in `section`, in order, with the same result as those
+// calls one after another; true when all succeeded. POSIX reads and replaces the file once for
+// the whole batch (the batch is written whole or not at all); Windows writes key by key. Any
+// thread.
+KEST_API bool WriteProfileValues(const char16_t* section, const ProfileValue* values, size_t count,
+                                 const char16_t* file) noexcept;
+
+// The names ReadProfileText lists for `section` (null: the file's sections), read into a buffer
+// of 65536 units; a list cut at the buffer's end loses its partial last name, and the list ends at
+// its first empty name. Any thread.
+KEST_API std::vector<std::u16string> ReadProfileNames(const char16_t* section,
+                                                      const char16_t* file);
 
 // Test seam, POSIX: the next file replacement fails at `stage` (1 creating the temporary file, 2
 // writing it, 3 flushing it, 4 renaming it), as a full disk or a refused write would; 0 clears it.

@@ -165,9 +165,12 @@ uint32_t ReadProfileText(const char16_t* section, const char16_t* key, const cha
   }
 }
 
-bool WriteProfileText(const char16_t* section, const char16_t* key, const char16_t* value,
-                      const char16_t* file) noexcept {
-  if (section == nullptr || file == nullptr || *file == 0) return false;
+namespace {
+
+// Applies `edit` to the text of `file` under the writers' locks and replaces the file when the
+// text changed.
+template <typename Edit>
+bool EditProfile(const char16_t* file, Edit edit) noexcept {
   try {
     const std::string path = WriteTarget(ToUtf8(file));
     std::lock_guard in_process(g_writers);
@@ -177,11 +180,34 @@ bool WriteProfileText(const char16_t* section, const char16_t* key, const char16
     const FileReadStatus status = ReadWholeFile(ToUtf16(path), kMaxProfileBytes, bytes);
     if (status != FileReadStatus::kOk && status != FileReadStatus::kMissing) return false;
     IniText ini(bytes);
-    if (!ini.Set(section, key, value)) return true;  // nothing to change
+    if (!edit(ini)) return true;  // nothing to change
     return ReplaceFile(path, ini.Bytes());
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+}  // namespace
+
+bool WriteProfileText(const char16_t* section, const char16_t* key, const char16_t* value,
+                      const char16_t* file) noexcept {
+  if (section == nullptr || file == nullptr || *file == 0) return false;
+  return EditProfile(file, [&](IniText& ini) { return ini.Set(section, key, value); });
+}
+
+bool WriteProfileValues(const char16_t* section, const ProfileValue* values, size_t count,
+                        const char16_t* file) noexcept {
+  if (section == nullptr || file == nullptr || *file == 0 || (values == nullptr && count != 0)) {
+    return false;
+  }
+  return EditProfile(file, [&](IniText& ini) {
+    bool changed = false;
+    for (size_t i = 0; i < count; ++i) {
+      if (values[i].key != nullptr)
+        changed = ini.Set(section, values[i].key, values[i].value) || changed;
+    }
+    return changed;
+  });
 }
 
 void FailProfileReplaceForTesting(int stage) noexcept { g_fail_stage.store(stage); }

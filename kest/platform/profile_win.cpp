@@ -20,6 +20,17 @@ bool WriteProfileText(const char16_t* section, const char16_t* key, const char16
   return WritePrivateProfileStringW(W(section), W(key), W(value), W(file)) != 0;
 }
 
+bool WriteProfileValues(const char16_t* section, const ProfileValue* values, size_t count,
+                        const char16_t* file) noexcept {
+  if (section == nullptr || file == nullptr || (values == nullptr && count != 0)) return false;
+  bool ok = true;
+  for (size_t i = 0; i < count; ++i) {
+    if (values[i].key != nullptr)
+      ok = WriteProfileText(section, values[i].key, values[i].value, file) && ok;
+  }
+  return ok;
+}
+
 void FailProfileReplaceForTesting(int) noexcept {}
 
 }  // namespace kest::platform
