@@ -37,4 +37,5 @@ set(KEST_PUBLIC_HEADERS
   kest/resources/resource_ids.h
   kest/module/kest_common_app.h
   kest/assertion/report_assert.h
+  kest/theme/app_colors.h
 )

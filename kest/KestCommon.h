@@ -36,3 +36,4 @@
 #include "kest/platform/profile.h"
 #include "kest/platform/ui.h"
 #include "kest/assertion/report_assert.h"
+#include "kest/theme/app_colors.h"

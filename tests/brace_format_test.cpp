@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "kest/diag/dev_alerts.h"
+#include "alert_capture.h"
 #include "kest/format/brace_format.h"
-#include "kest/platform/sessions.h"
 
 namespace {
 
@@ -26,27 +25,8 @@ std::u16string Fmt(const char16_t* pattern, const Args&... args) {
   return Str(s);
 }
 
-// Counts every alert the formatter raises, on a developer machine whose alerts reach nobody.
-class FormatReports : public ::testing::Test {
- protected:
-  static inline std::vector<std::u16string> alerts;
-  static void Hook(const char16_t* message) { alerts.emplace_back(message); }
-
-  void SetUp() override {
-    alerts.clear();
-    kest::ResetDevAlertsForTesting();
-    kest::platform::SetSessionsForTesting(&no_sessions_);
-    kest::SetAlertHookForTesting(Hook);
-    GetAndSetIsDevMachine(true);
-  }
-  void TearDown() override {
-    kest::SetAlertHookForTesting(nullptr);
-    kest::platform::SetSessionsForTesting(nullptr);
-    kest::ResetDevAlertsForTesting();
-  }
-
-  kest::platform::FakeSessions no_sessions_;
-};
+// Counts every alert the formatter raises.
+class FormatReports : public AlertCapture {};
 
 // The pattern grammar, one row a case: placeholders, automatic indexes, literal braces, specs.
 TEST(BraceFormat, PatternsRenderAsTheGrammarSays) {

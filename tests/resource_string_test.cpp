@@ -9,14 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "alert_capture.h"
 #include "kest/base/string_block.h"
-#include "kest/diag/dev_alerts.h"
 #include "kest/diag/module_globals.h"
 #include "kest/lang/language.h"
 #include "kest/lang/resource_string.h"
 #include "kest/platform/module.h"
 #include "kest/platform/paths.h"
-#include "kest/platform/sessions.h"
 #include "kest/resources/resource_ids.h"
 #include "scratch_path.h"
 #include "test_string_ids.h"
@@ -77,25 +76,16 @@ class TestModule {
 };
 
 // Alerts counted through the hook, on a developer machine whose alerts reach nobody; English.
-class ResourceStrings : public ::testing::Test {
+class ResourceStrings : public AlertCapture {
  protected:
-  static inline std::vector<std::u16string> alerts;
-  static void Hook(const char16_t* message) { alerts.emplace_back(message); }
-
   void SetUp() override {
-    alerts.clear();
-    kest::ResetDevAlertsForTesting();
-    kest::platform::SetSessionsForTesting(&no_sessions_);
-    kest::SetAlertHookForTesting(Hook);
-    GetAndSetIsDevMachine(true);
+    AlertCapture::SetUp();
     SetLanguage(nullptr);
   }
   void TearDown() override {
     SetLanguage(nullptr);
     kest::platform::SetExecutablePathForTesting(nullptr);
-    kest::SetAlertHookForTesting(nullptr);
-    kest::platform::SetSessionsForTesting(nullptr);
-    kest::ResetDevAlertsForTesting();
+    AlertCapture::TearDown();
   }
 
   // A "Languages" folder beside a scratch executable path, holding `files` (tag, content).
@@ -109,7 +99,6 @@ class ResourceStrings : public ::testing::Test {
     kest::platform::SetExecutablePathForTesting(exe_.c_str());
   }
 
-  kest::platform::FakeSessions no_sessions_;
   fs::path root_;
   std::u16string exe_;
 };

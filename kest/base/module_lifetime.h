@@ -32,6 +32,9 @@ void StartCachedStrings();
 // 9. The colour lock.
 void StartColorLock();
 void StopColorLock() noexcept;
+// 10. The colour cache, emptied at tear-down (its storage stays).
+void StartColorCache();
+void StopColorCache() noexcept;
 // 14., 15. The translation map and lock. The lock's tear-down empties and closes the map under the
 // lock; afterwards GetTranslatedText returns its argument and SetLanguage does nothing.
 void StartTranslationMap();

@@ -30,8 +30,8 @@ alignas(CKestCommonApp) unsigned char g_app_storage[sizeof(CKestCommonApp)];
 std::atomic<bool> g_process_ending{false};
 std::atomic<CKestCommonApp*> g_app{nullptr};
 
-// The load order of the library's static objects, and the reverse at unload. Objects 10 (the
-// colour overrides), 11 and 12 (heap-creation tracking) join in their places as they arrive.
+// The load order of the library's static objects, and the reverse at unload. Objects 11 and 12
+// (heap-creation tracking) join in their places as they arrive.
 class ModuleLifetime {
  public:
   ModuleLifetime() {
@@ -43,6 +43,7 @@ class ModuleLifetime {
     detail::StartResourceStringCache();                                          // 6
     detail::StartCachedStrings();                                                // 7, 8
     detail::StartColorLock();                                                    // 9
+    detail::StartColorCache();                                                   // 10
     g_app.store(new (g_app_storage) CKestCommonApp, std::memory_order_release);  // 13
     detail::StartTranslationMap();                                               // 14
     detail::StartTranslationLock();                                              // 15
@@ -59,6 +60,7 @@ class ModuleLifetime {
     detail::StopTranslationMap();
     CKestCommonApp* app = g_app.exchange(nullptr, std::memory_order_acq_rel);
     if (app != nullptr) app->~CKestCommonApp();
+    detail::StopColorCache();
     detail::StopColorLock();
     detail::StopResourceStringCache();
     detail::StopResourceStringLock();

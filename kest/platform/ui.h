@@ -1,10 +1,14 @@
-// What the library shows and reads of the user's desktop: a message box, the system colours and
-// whether the user prefers a dark interface.
+// What the library shows and reads of the user's desktop: a message box, the system colours,
+// whether the user prefers a dark interface, and the windows a change of colours repaints.
 #pragma once
 
 #include <cstdint>
 
 #include "kest/kest_export.h"
+
+// Declared as windows.h declares it, so that both headers may be included in either order.
+struct HWND__;
+typedef HWND__* HWND;
 
 namespace kest::platform {
 
@@ -35,5 +39,24 @@ KEST_API uint32_t SystemColor(int index) noexcept;
 // section "Settings" of $XDG_CONFIG_HOME/gtk-3.0/settings.ini (~/.config when unset) is 1 or true;
 // else light. Reads the registry or the file at each call. Any thread.
 KEST_API bool UserPrefersDark();
+
+// The window calls a repaint needs. Windows: GetForegroundWindow, GetActiveWindow,
+// EnumChildWindows (every descendant, parents before their children), GetParent and
+// InvalidateRect of the whole client area with erasing. POSIX has no windows of its own: the
+// foreground and active windows are null and the other calls do nothing.
+struct WindowSystem {
+  HWND (*foreground)();
+  HWND (*active)();
+  void (*for_each_descendant)(HWND window, void (*each)(HWND child, void* user), void* user);
+  HWND (*parent)(HWND window);
+  void (*invalidate)(HWND window);
+};
+
+// The window calls in force: the system's, or a test's. Any thread.
+KEST_API const WindowSystem& CurrentWindowSystem() noexcept;
+
+// Test seam: while set, `system` (which must outlive its use) stands in for the window calls, so
+// repaints can be watched without a display. Null restores the system's.
+KEST_API void SetWindowSystemForTesting(const WindowSystem* system) noexcept;
 
 }  // namespace kest::platform

@@ -111,6 +111,12 @@ int ShowSystemMessageBox(const char16_t* title, const char16_t* text, uint32_t s
   return 0;
 }
 
+// No windows of the library's own: nothing to repaint.
+extern const WindowSystem kSystemWindows = {
+    [] { return HWND{}; },       [] { return HWND{}; }, [](HWND, void (*)(HWND, void*), void*) {},
+    [](HWND) { return HWND{}; }, [](HWND) {},
+};
+
 }  // namespace detail
 
 uint32_t SystemColor(int index) noexcept {

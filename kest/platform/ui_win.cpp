@@ -10,6 +10,28 @@ int ShowSystemMessageBox(const char16_t* title, const char16_t* text, uint32_t s
                      reinterpret_cast<const wchar_t*>(title), style);
 }
 
+struct Enumeration {
+  void (*each)(HWND, void*);
+  void* user;
+};
+
+BOOL CALLBACK EachChild(HWND child, LPARAM context) {
+  const auto* enumeration = reinterpret_cast<const Enumeration*>(context);
+  enumeration->each(child, enumeration->user);
+  return TRUE;
+}
+
+extern const WindowSystem kSystemWindows = {
+    [] { return GetForegroundWindow(); },
+    [] { return GetActiveWindow(); },
+    [](HWND window, void (*each)(HWND, void*), void* user) {
+      Enumeration enumeration{each, user};
+      EnumChildWindows(window, EachChild, reinterpret_cast<LPARAM>(&enumeration));
+    },
+    [](HWND window) { return GetParent(window); },
+    [](HWND window) { InvalidateRect(window, nullptr, TRUE); },
+};
+
 }  // namespace detail
 
 uint32_t SystemColor(int index) noexcept { return GetSysColor(index); }
