@@ -118,6 +118,16 @@ check "assert answers continue without a terminal" "key Widget_cpp_42|continue|"
   "$(KEST_ASSERT_TTY= "$KESTC" assert 'C:\src\Widget.cpp' 42 'a > b' 2>/dev/null | tr '\n' '|')"
 check "ignores names the file" "/opt/App_exe_perm_ignores.txt" "$("$KESTC" ignores /opt/App.exe)"
 
+# Colours: a copy of kestc fills in Colors.ini beside itself; a user's value wins.
+mkdir -p "$dir/bin" && cp "$KESTC" "$dir/bin/kestc"
+"$KESTC" ini set "$dir/bin/Colors.ini" DarkModeColors HTML_TITLE 'a0b0c0'
+check "colors, light" " 1  UNVISITED_LINK               #0000C0" "$(NO_COLOR=1 "$dir/bin/kestc" colors | sed -n 3p)"
+check "colors --dark, a user's value" "35  HTML_TITLE                   #A0B0C0" \
+  "$("$dir/bin/kestc" colors --dark | grep HTML_TITLE)"
+check "Colors.ini holds every colour in both modes" "45 45" \
+  "$(echo $("$KESTC" ini list "$dir/bin/Colors.ini" Colors | wc -l) $("$KESTC" ini list "$dir/bin/Colors.ini" DarkModeColors | wc -l))"
+check "colors with an unknown option" "2 1" "$(status_of colors --blue)"
+
 # Usage errors keep status 2.
 check "unknown option" "2 1" "$(status_of sort -x)"
 check "unknown command" "2 1" "$(status_of nosuchcommand)"

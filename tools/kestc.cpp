@@ -16,6 +16,12 @@
 #include "kest/platform/file.h"
 #include "kest/platform/sessions.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 struct Command {
@@ -961,6 +967,48 @@ int RunIgnores(int argc, char** argv) {
   return 0;
 }
 
+// Whether colour swatches may be drawn: standard output is a terminal and NO_COLOR is unset.
+bool SwatchesWanted() {
+  const char* no_color = std::getenv("NO_COLOR");
+  if (no_color != nullptr && no_color[0] != 0) return false;
+#if defined(_WIN32)
+  return _isatty(_fileno(stdout)) != 0;
+#else
+  return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+// kestc colors [--dark] [--system]: every colour as this program resolves it, from Colors.ini
+// beside kestc (which it fills in, as any host would).
+int RunColors(int argc, char** argv) {
+  bool dark = false;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--dark") == 0) {
+      dark = true;
+    } else if (std::strcmp(argv[i], "--system") == 0) {
+      dark = kest::SystemPrefersDarkMode();
+    } else {
+      std::fprintf(stderr, "usage: kestc colors [--dark] [--system]\n");
+      return 2;
+    }
+  }
+  SetDarkMode(dark);
+  const bool swatches = SwatchesWanted();
+  std::printf("# %s mode, from %s\n", UsingDarkMode() ? "dark" : "light",
+              Narrow(kest::ColorsFilePath()).c_str());
+  for (int32_t id = 0; id < kest::kColorCount; ++id) {
+    const uint32_t color = BaseGetAppColor(static_cast<eColorID>(id));
+    std::printf("%2d  %-28s %s", id, kest::ToUtf8(kest::ColorKeyName(id)).c_str(),
+                Narrow(kest::ColorText(color)).c_str());
+    if (swatches) {
+      std::printf("  \x1b[48;2;%u;%u;%um      \x1b[0m", color & 0xFF, (color >> 8) & 0xFF,
+                  (color >> 16) & 0xFF);
+    }
+    std::printf("\n");
+  }
+  return 0;
+}
+
 int RunHelp(int, char**);
 
 const Command kCommands[] = {
@@ -989,6 +1037,9 @@ const Command kCommands[] = {
      "one assertion report (the box, or standard error on POSIX) and its answer", RunAssert},
     {"ignores", "kestc ignores [EXE]", "an executable's assertion ignore file and its entries",
      RunIgnores},
+    {"colors", "kestc colors [--dark] [--system]",
+     "every named colour as resolved from Colors.ini beside kestc (filled in as needed)",
+     RunColors},
     {"const", "kestc const [--clean] TEXT",
      "the process constant a text makes (\"$VER$\" is kestc's version)", RunConst},
     {"paths", "kestc paths", "the application folder and a system-folder path", RunPaths},
