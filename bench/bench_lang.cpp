@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench_main.h"
+#include "bench_slot.h"
 #include "kest/KestCommon.h"
 #include "kest/platform/tls.h"
 
@@ -30,15 +31,6 @@ std::vector<std::u16string> Texts(int count, const char16_t* stem) {
   return texts;
 }
 
-struct SlotScope {
-  SlotScope() : slot(kest::platform::AllocateThreadSlot()) { gCentralCtxTLSIndex = slot; }
-  ~SlotScope() {
-    gCentralCtxTLSIndex = 0;
-    kest::platform::FreeThreadSlot(slot);
-  }
-  uint32_t slot;
-};
-
 constexpr int kInterned = 20000;
 
 const std::vector<std::u16string>& InternedTexts() {
@@ -51,7 +43,7 @@ const std::vector<std::u16string>& InternedTexts() {
 }
 
 void InternExisting(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   const auto& texts = InternedTexts();
   size_t i = 0;
   for (auto _ : state) {
@@ -149,13 +141,13 @@ LanguageFolder& Folder() {
 // The first load of the process, which interns every text (one iteration: only a fresh process
 // has it).
 void SetLanguageFirstLoad(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   Folder();
   for (auto _ : state) SetLanguage(u"de");
 }
 
 void SetLanguageRepeated(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   Folder();
   for (auto _ : state) SetLanguage(u"de");
 }
@@ -180,7 +172,7 @@ const std::vector<std::u16string>& Asked(const LanguageFolder& folder, bool hit)
 }
 
 void Translate(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   auto& folder = Folder();
   SetLanguage(u"de");
   const auto& asked = Asked(folder, state.range(0) != 0);

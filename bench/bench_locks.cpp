@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "bench_main.h"
+#include "bench_slot.h"
 #include "kest/KestCommon.h"
 
 namespace {
@@ -27,14 +28,11 @@ void GuardNoContext(benchmark::State& state) {
 // What every thread of a serving host that is not handling a request pays: the slot is
 // allocated, the thread has no context in it.
 void GuardSlotNoContext(benchmark::State& state) {
-  const uint32_t slot = kest::platform::AllocateThreadSlot();
-  gCentralCtxTLSIndex = slot;
+  const kest::bench::SlotScope slot;
   for (auto _ : state) {
     CAcquireCS guard(g_lock);
     benchmark::ClobberMemory();
   }
-  gCentralCtxTLSIndex = 0;
-  kest::platform::FreeThreadSlot(slot);
 }
 
 // The anchor for accounted acquisitions: a std::mutex plus the three clock reads the accounting
@@ -53,8 +51,7 @@ void StdMutexThreeClockReads(benchmark::State& state) {
 }
 
 void GuardWithContext(benchmark::State& state) {
-  const uint32_t slot = kest::platform::AllocateThreadSlot();
-  gCentralCtxTLSIndex = slot;
+  const kest::bench::SlotScope slot;
   {
     CentralContext context;
     for (auto _ : state) {
@@ -63,8 +60,6 @@ void GuardWithContext(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(context.m_nCritSecHoldMS);
   }
-  gCentralCtxTLSIndex = 0;
-  kest::platform::FreeThreadSlot(slot);
 }
 
 void PlatformLock(benchmark::State& state) {
@@ -143,7 +138,8 @@ void Fairness(benchmark::State& state, Acquire acquire_once) {
       fewest = c < fewest ? c : fewest;
     }
     state.counters["min_share"] =
-        total == 0 ? 0.0 : static_cast<double>(fewest) * state.threads() / static_cast<double>(total);
+        total == 0 ? 0.0
+                   : static_cast<double>(fewest) * state.threads() / static_cast<double>(total);
   }
 }
 

@@ -8,19 +8,11 @@
 #include <string>
 
 #include "bench_main.h"
+#include "bench_slot.h"
 #include "kest/KestCommon.h"
 #include "kest/platform/tls.h"
 
 namespace {
-
-struct SlotScope {
-  SlotScope() : slot(kest::platform::AllocateThreadSlot()) { gCentralCtxTLSIndex = slot; }
-  ~SlotScope() {
-    gCentralCtxTLSIndex = 0;
-    kest::platform::FreeThreadSlot(slot);
-  }
-  uint32_t slot;
-};
 
 // The worked example: a slow web page with every piece of the line.
 void FillExample(CentralContext& c) {
@@ -49,19 +41,19 @@ void FillExample(CentralContext& c) {
 }
 
 void ShouldLogUntracked(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   CentralContext c;
   for (auto _ : state) benchmark::DoNotOptimize(c.ShouldLog());
 }
 
 void HandWrittenUntracked(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   CentralContext c;
   for (auto _ : state) benchmark::DoNotOptimize(HandShouldLog(c));
 }
 
 void ShouldLogFastWebPage(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   CentralContext c;
   c.SetRequestType(eWebPage);
   for (auto _ : state) benchmark::DoNotOptimize(c.ShouldLog());
@@ -73,14 +65,14 @@ void OneTimerEnd(benchmark::State& state) {
 }
 
 void PerfLine(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   CentralContext c;
   FillExample(c);
   for (auto _ : state) benchmark::DoNotOptimize(c.GetPerfLog());
 }
 
 void PerfLineKeyValue(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   CentralContext c;
   FillExample(c);
   for (auto _ : state) benchmark::DoNotOptimize(kest::PerfLogKeyValue(c));

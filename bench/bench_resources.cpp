@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench_main.h"
+#include "bench_slot.h"
 #include "kest/KestCommon.h"
 #include "kest/base/string_block.h"
 #include "kest/platform/tls.h"
@@ -21,15 +22,6 @@ namespace {
 
 constexpr uint16_t kFirstId = 1000;
 constexpr int kStrings = 4300;
-
-struct SlotScope {
-  SlotScope() : slot(kest::platform::AllocateThreadSlot()) { gCentralCtxTLSIndex = slot; }
-  ~SlotScope() {
-    gCentralCtxTLSIndex = 0;
-    kest::platform::FreeThreadSlot(slot);
-  }
-  uint32_t slot;
-};
 
 // The generated table's entry for `id`, found as LoadStringW finds it: the block by number, then
 // the entry by skipping the ones before it.
@@ -77,7 +69,7 @@ HINSTANCE Self() { return kest::platform::ExecutableModule(); }
 
 template <typename Body>
 void WithContext(benchmark::State& state, Body body) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   if (state.range(0) != 0) {
     CentralContext context;
     body();
@@ -116,7 +108,7 @@ void StringHitTwoPlaceholders(benchmark::State& state) {
 
 template <bool kLocked, bool kTwo>
 void MapAnchor(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   const Ids& all = TheIds();
   const auto& ids = kTwo ? all.two : all.plain;
   std::mutex lock;
@@ -141,7 +133,7 @@ void MapAnchor(benchmark::State& state) {
 }
 
 void StringMiss(benchmark::State& state) {
-  SlotScope slot;
+  const kest::bench::SlotScope slot;
   GetAndSetIsDevMachine(false);
   const HINSTANCE self = Self();
   uint16_t id = 60000;
