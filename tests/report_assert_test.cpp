@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -86,7 +87,7 @@ class Asserts : public FakeClockTest {
   std::u16string exe_;
 };
 
-TEST(AssertKeys, KeysAndIgnoreFilesAreNamedAsThePartSays) {
+TEST(AssertKeys, KeysAndIgnoreFilesAreNamedAfterTheSourceAndExecutable) {
   const struct {
     const char16_t* file;
     int line;
@@ -99,9 +100,19 @@ TEST(AssertKeys, KeysAndIgnoreFilesAreNamedAsThePartSays) {
       {u"a.b.c", 7, "a_b_c_7"},
       {u"dir\\", 3, "_3"},
       {nullptr, -1, "_-1"},
+      {u"x.h", 0, "x_h_0"},
+      {u"x", INT_MIN, "x_-2147483648"},
+      {u"x", INT_MAX, "x_2147483647"},
   };
   for (const auto& k : keys)
     EXPECT_EQ(kest::ToUtf8(kest::AssertKey(k.file, k.line).View()), k.key) << Utf8(k.file);
+  // The key is what the brace pattern "{0:s}_{1:d}" renders, dots made underscores.
+  for (const int line : {1, 9, 10, 99, 100, 65535, -9, -10, 123456789}) {
+    VelString expected;
+    expected.Format(u"{0:s}_{1:d}", u"Grid.View.cpp", line);
+    expected.Replace(u'.', u'_');
+    EXPECT_EQ(kest::AssertKey(u"src/Grid.View.cpp", line), expected) << line;
+  }
   const struct {
     const char16_t* exe;
     const char* file;

@@ -1,9 +1,11 @@
 #include "kest/assertion/report_assert.h"
 
 #include <atomic>
+#include <climits>
 #include <new>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "kest/assertion/assert_locks.h"
@@ -25,9 +27,31 @@ namespace {
 constexpr uint32_t kBoxStyle = 0x250032;
 constexpr uint32_t kValueBuffer = 100;
 
+// The ignore set: keys in the logical order, with an index of their exact texts in front, so an
+// ignored assertion is found by one hash rather than by logical compares.
+class IgnoreKeys {
+ public:
+  bool empty() const noexcept { return ordered_.empty(); }
+  void insert(const VelString& key) {
+    ordered_.insert(key);
+    exact_.insert(key);
+  }
+  bool contains(const VelString& key) const {
+    return exact_.count(key) != 0 || ordered_.count(key) != 0;
+  }
+  void clear() noexcept {
+    ordered_.clear();
+    exact_.clear();
+  }
+
+ private:
+  std::set<VelString> ordered_;
+  std::unordered_set<VelString, VelStringHash> exact_;
+};
+
 // Guarded by the ignore-set lock; never freed, so a report during exit finds it (empty).
-std::set<VelString>& IgnoreSet() {
-  static auto* const set = new std::set<VelString>;
+IgnoreKeys& IgnoreSet() {
+  static auto* const set = new IgnoreKeys;
   return *set;
 }
 
@@ -58,10 +82,11 @@ int32_t ToInt(std::u16string_view text) {
 }
 
 // Under the ignore-set lock, while the set is empty.
-void LoadIgnoreFile(uint32_t today) KEST_REQUIRES(detail::AssertIgnoreLock()) {
+void LoadIgnoreFile() KEST_REQUIRES(detail::AssertIgnoreLock()) {
+  const uint32_t today = UtcDateNumber(platform::WallClockSeconds());
   const VelString path = AssertIgnoreFilePath(VelString(platform::ExecutablePath()));
   const std::u16string file(path.View());
-  std::set<VelString>& set = IgnoreSet();
+  IgnoreKeys& set = IgnoreSet();
   for (const std::u16string& name : platform::ReadProfileNames(u"Ignores", file.c_str()))
     set.insert(VelString(name));
   for (const std::u16string& name : platform::ReadProfileNames(u"Today", file.c_str())) {
@@ -79,11 +104,11 @@ void LoadIgnoreFile(uint32_t today) KEST_REQUIRES(detail::AssertIgnoreLock()) {
   }
 }
 
-bool Ignored(const VelString& key, uint32_t today, bool load) {
+bool Ignored(const VelString& key, bool load) {
   CAcquireCS guard(detail::AssertIgnoreLock());
-  std::set<VelString>& set = IgnoreSet();
-  if (load && set.empty()) LoadIgnoreFile(today);
-  return set.count(key) != 0;
+  IgnoreKeys& set = IgnoreSet();
+  if (load && set.empty()) LoadIgnoreFile();
+  return set.contains(key);
 }
 
 // Hands the call to the sink, once per thread at a time.
@@ -113,10 +138,24 @@ VelString AssertKey(const char16_t* file, int line) {
   const size_t slash = path.find_last_of(u"\\/");
   const std::u16string_view name =
       slash == std::u16string_view::npos ? path : path.substr(slash + 1);
-  const VelString base(name);
+  // The text "{0:s}_{1:d}" renders, every '.' then made '_', written directly: every assertion
+  // that reaches the ignore set builds it.
+  char16_t digits[12];
+  size_t n = 0;
+  uint32_t magnitude = line < 0 ? 0u - static_cast<uint32_t>(line) : static_cast<uint32_t>(line);
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (line < 0) digits[n++] = u'-';
+  if (name.size() > static_cast<size_t>(INT_MAX) - sizeof digits) throw std::bad_alloc();
+  const int length = static_cast<int>(name.size() + 1 + n);
   VelString key;
-  key.Format(u"{0:s}_{1:d}", base, line);
-  key.Replace(u'.', u'_');
+  char16_t* out = key.GetBufferSetLength(length);
+  for (const char16_t c : name) *out++ = c == u'.' ? u'_' : c;
+  *out++ = u'_';
+  while (n != 0) *out++ = digits[--n];
+  key.ReleaseBuffer(length);
   return key;
 }
 
@@ -187,19 +226,39 @@ bool ActOnAnswer(int answer, const VelString& key) {
 
 }  // namespace kest
 
+namespace kest {
+namespace {
+
+[[gnu::noinline]] bool ReportSwitchedOn(const char16_t* file, int line, const char16_t* text,
+                                        const char16_t* function) noexcept;
+
+}  // namespace
+}  // namespace kest
+
 bool ReportAssert(const char16_t* file, int line, const char16_t* text,
                   const char16_t* function) noexcept {
-  using kest::AssertOutcome;
-  if (kest::t_in_sink) return true;  // an assertion raised by the sink itself
+  using kest::detail::ReadHostSwitch;
+  if (ReadHostSwitch(gShowAsserts) == 1 && !ReadHostSwitch(gbRunningAsService) &&
+      !ReadHostSwitch(gbInChromiumMsgPump) && !ReadHostSwitch(gbShuttingDown)) {
+    return kest::ReportSwitchedOn(file, line, text, function);
+  }
+  // Switched off: what every assertion of a production host costs, so nothing more than the sink.
+  if (kest::g_sink.Current() == nullptr) return true;
+  return kest::Finish({file != nullptr ? file : u"", line, text != nullptr ? text : u"",
+                       function != nullptr ? function : u"", u"", kest::AssertOutcome::kSwitchedOff,
+                       0, true});
+}
+
+namespace kest {
+namespace {
+
+bool ReportSwitchedOn(const char16_t* file, int line, const char16_t* text,
+                      const char16_t* function) noexcept {
   if (file == nullptr) file = u"";
   if (text == nullptr) text = u"";
   if (function == nullptr) function = u"";
-  kest::AssertCall call{file, line, text, function, u"", AssertOutcome::kSwitchedOff, 0, true};
-  using kest::detail::ReadHostSwitch;
-  if (ReadHostSwitch(gShowAsserts) != 1 || ReadHostSwitch(gbRunningAsService) ||
-      ReadHostSwitch(gbInChromiumMsgPump) || ReadHostSwitch(gbShuttingDown)) {
-    return kest::Finish(call);
-  }
+  AssertCall call{file, line, text, function, u"", AssertOutcome::kAnswered, 0, true};
+  if (t_in_sink) return true;  // an assertion raised by the sink itself
   if (kest::InAssert() != 0) {
     call.outcome = AssertOutcome::kInAssert;
     return kest::Finish(call);
@@ -207,8 +266,7 @@ bool ReportAssert(const char16_t* file, int line, const char16_t* text,
   try {
     const VelString key = kest::AssertKey(file, line);
     call.key = key;
-    const uint32_t today = kest::UtcDateNumber(kest::platform::WallClockSeconds());
-    if (kest::Ignored(key, today, true)) {
+    if (kest::Ignored(key, true)) {
       call.outcome = AssertOutcome::kIgnored;
       return kest::Finish(call);
     }
@@ -223,7 +281,7 @@ bool ReportAssert(const char16_t* file, int line, const char16_t* text,
     {
       CAcquireCS box_guard(kest::detail::AssertBoxLock());
       // A box shown meanwhile may have silenced this key.
-      if (kest::Ignored(key, today, false)) {
+      if (kest::Ignored(key, false)) {
         call.outcome = AssertOutcome::kIgnored;
       } else {
         {
@@ -243,3 +301,6 @@ bool ReportAssert(const char16_t* file, int line, const char16_t* text,
     return kest::Finish(call);
   }
 }
+
+}  // namespace
+}  // namespace kest

@@ -101,32 +101,40 @@ struct ColorRow {
   std::array<uint32_t, kColorCount> colors{};
 };
 
+// Guarded by the colour lock. Plain data, so a colour asked for during exit finds it (empty);
+// the rows of other modes are made on first use and never freed.
 struct ColorCache {
   ColorRow light, dark;
-  std::vector<std::pair<int32_t, ColorRow>> others;
+  std::vector<std::pair<int32_t, ColorRow>>* others = nullptr;
 
   // The row of mode `m`, made when `make`; null when there is none (or no room for it).
   ColorRow* Row(int32_t m, bool make) {
     if (m == eColorModeLight) return &light;
     if (m == eColorModeDark) return &dark;
-    for (auto& [mode, row] : others) {
-      if (mode == m) return &row;
-    }
-    if (!make || others.size() >= kMaxOtherModes) return nullptr;
-    return &others.emplace_back(m, ColorRow{}).second;
+    return OtherRow(m, make);
   }
+  ColorRow* OtherRow(int32_t m, bool make);
   void Clear() {
-    light = {};
-    dark = {};
-    others.clear();
+    light.known = 0;
+    dark.known = 0;
+    if (others != nullptr) others->clear();
   }
 };
 
-// Guarded by the colour lock; never freed, so a colour asked for during exit finds it (empty).
-ColorCache& Cache() {
-  static auto* const cache = new ColorCache;
-  return *cache;
+ColorRow* ColorCache::OtherRow(int32_t m, bool make) {
+  if (others != nullptr) {
+    for (auto& [mode, row] : *others) {
+      if (mode == m) return &row;
+    }
+  }
+  if (!make) return nullptr;
+  if (others == nullptr) others = new std::vector<std::pair<int32_t, ColorRow>>;
+  if (others->size() >= kMaxOtherModes) return nullptr;
+  return &others->emplace_back(m, ColorRow{}).second;
 }
+
+constinit ColorCache g_cache;
+ColorCache& Cache() { return g_cache; }
 
 std::atomic<int32_t> g_color_mode{eColorModeLight};
 std::atomic<bool> g_first_use_done{false};
@@ -217,6 +225,28 @@ int HexDigit(char16_t c) {
   return 255;
 }
 
+// The slow paths, out of line so a cached answer runs through a small frame.
+[[gnu::noinline]] uint32_t AnswerUndefined(int32_t id) {
+  VelString alert;
+  alert.Format(u"BaseGetAppColor: color ID {0:d} is not one of 0 to 44; answering UNDEFINED.", id);
+  AlertDevelopers(alert);
+  return kUndefinedColor;
+}
+
+[[gnu::noinline]] void FirstUse() {
+  if (!g_first_use_done.exchange(true, std::memory_order_acq_rel)) FillColorsFile();
+}
+
+[[gnu::noinline]] uint32_t ResolveAndCache(int32_t id, int32_t mode) {
+  const uint32_t color = ResolveFromFile(id, mode);
+  CAcquireCS guard(detail::ColorLock());
+  if (ColorRow* row = Cache().Row(mode, true); row != nullptr) {
+    row->colors[id] = color;
+    row->known |= uint64_t{1} << id;
+  }
+  return color;
+}
+
 }  // namespace
 
 bool SystemPrefersDarkMode() { return platform::UserPrefersDark(); }
@@ -271,7 +301,7 @@ void ResetColorsForTesting() noexcept {
 }
 
 namespace detail {
-void StartColorCache() { Cache(); }
+void StartColorCache() {}  // constant-initialised: nothing to make
 void StopColorCache() noexcept {
   CAcquireCS guard(ColorLock());
   Cache().Clear();
@@ -281,34 +311,18 @@ void StopColorCache() noexcept {
 }  // namespace kest
 
 uint32_t BaseGetAppColor(eColorID id, eColorMode mode) {
-  using kest::Cache;
-  if (id < 0 || id >= kest::kColorCount) {
-    VelString alert;
-    alert.Format(u"BaseGetAppColor: color ID {0:d} is not one of 0 to 44; answering UNDEFINED.",
-                 static_cast<int32_t>(id));
-    AlertDevelopers(alert);
-    return kest::kUndefinedColor;
-  }
+  if (id < 0 || id >= kest::kColorCount) return kest::AnswerUndefined(id);
   const int32_t m = mode == eColorModeCurrent ? kest::g_color_mode.load(std::memory_order_relaxed)
                                               : static_cast<int32_t>(mode);
-  if (!kest::g_first_use_done.load(std::memory_order_acquire) &&
-      !kest::g_first_use_done.exchange(true, std::memory_order_acq_rel)) {
-    kest::FillColorsFile();
-  }
+  if (!kest::g_first_use_done.load(std::memory_order_acquire)) kest::FirstUse();
   {
     CAcquireCS guard(kest::detail::ColorLock());
-    if (const kest::ColorRow* row = Cache().Row(m, false);
+    if (const kest::ColorRow* row = kest::Cache().Row(m, false);
         row != nullptr && (row->known >> id & 1) != 0) {
       return row->colors[id];
     }
   }
-  const uint32_t color = kest::ResolveFromFile(id, m);
-  CAcquireCS guard(kest::detail::ColorLock());
-  if (kest::ColorRow* row = Cache().Row(m, true); row != nullptr) {
-    row->colors[id] = color;
-    row->known |= uint64_t{1} << id;
-  }
-  return color;
+  return kest::ResolveAndCache(id, m);
 }
 
 void SetDarkMode(bool bDark) {
