@@ -150,7 +150,7 @@ FAULTS = [
     Fault("assert-recheck-skipped", "kest/assertion/report_assert.cpp",
           "if (kest::Ignored(key, false)) {", "if (false) {", tests="Assert"),
     Fault("assert-show-asserts-nonzero", "kest/assertion/report_assert.cpp",
-          "ReadHostSwitch(gShowAsserts) != 1", "ReadHostSwitch(gShowAsserts) == 0", tests="Assert"),
+          "ReadHostSwitch(gShowAsserts) == 1", "ReadHostSwitch(gShowAsserts) != 0", tests="Assert"),
     Fault("assert-today-expires-today", "kest/assertion/report_assert.cpp",
           "if (until < today) {", "if (until <= today) {", tests="Assert"),
     Fault("assert-key-backslash-only", "kest/assertion/report_assert.cpp",
