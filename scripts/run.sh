@@ -50,26 +50,62 @@ cmd_demo() {
   "$ROOT/build/dev/tools/kestc" demo
 }
 
-# A bounded libFuzzer run of one target under ASan+UBSan, starting from a copy of its corpus.
+# Bounded libFuzzer runs under ASan+UBSan, each from a copy of its corpus: "target:seconds"
+# pairs, two at a time (one per core; each run is single-threaded).
 fuzz() {
-  local target=$1 seconds=$2 corpus
-  step "fuzz: $target, $seconds s under ASan+UBSan"
-  corpus=$(mktemp -d)
-  cp "fuzz/corpus/$target"/* "$corpus"/
-  "$ROOT/build/asan/fuzz/kest_fuzz_$target" -max_total_time="$seconds" -timeout=10 \
-      -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
-  rm -rf "$corpus"
+  local spec target seconds dir failed=0
+  local -a pids=() names=()
+  dir=$(mktemp -d)
+  for spec in "$@"; do
+    target=${spec%%:*} seconds=${spec##*:}
+    mkdir -p "$dir/$target"
+    cp "fuzz/corpus/$target"/* "$dir/$target"/
+    "$ROOT/build/asan/fuzz/kest_fuzz_$target" -max_total_time="$seconds" -timeout=10 \
+        -rss_limit_mb=4096 -print_final_stats=1 "$dir/$target" >"$dir/$target.log" 2>&1 &
+    pids+=($!) names+=("$target:$seconds")
+    if [ ${#pids[@]} -eq 2 ]; then
+      for i in 0 1; do
+        step "fuzz: ${names[$i]%%:*}, ${names[$i]##*:} s under ASan+UBSan"
+        wait "${pids[$i]}" || failed=1
+        tail -n 12 "$dir/${names[$i]%%:*}.log"
+      done
+      pids=() names=()
+    fi
+  done
+  for i in "${!pids[@]}"; do
+    step "fuzz: ${names[$i]%%:*}, ${names[$i]##*:} s under ASan+UBSan"
+    wait "${pids[$i]}" || failed=1
+    tail -n 12 "$dir/${names[$i]%%:*}.log"
+  done
+  rm -rf "$dir"
+  return $failed
+}
+
+# Our profile layer against the Windows functions on the whole corpus: kestc ini dump of every
+# file must print the same from the native build and from the Windows build under Wine.
+compare_ini_dumps() {
+  step "kestc ini dump: the native and Windows builds agree on tests/ini_corpus"
+  local f native windows failed=0
+  for f in tests/ini_corpus/*.ini; do
+    native=$("$ROOT/build/ci/tools/kestc" ini dump "$f")
+    windows=$(/usr/lib/wine/wine64 "$ROOT/build/windows/tools/kestc.exe" ini dump "$f" \
+              </dev/null 2>/dev/null | tr -d '\r')
+    if [ "$native" != "$windows" ]; then
+      echo "differs: $f"
+      diff <(echo "$native") <(echo "$windows") | head -n 20 || true
+      failed=1
+    fi
+  done
+  [ $failed -eq 0 ] && echo "all $(ls tests/ini_corpus/*.ini | wc -l) files agree"
+  return $failed
 }
 
 cmd_test() {
   install_missing "${PACKAGES[@]}"
   build_and_test ci
   build_and_test asan
-  fuzz brace_format 30
-  fuzz registry_file 20
-  fuzz utf8 20
-  fuzz order_hash 20
-  fuzz lang_file 30
+  fuzz ini_file:30 color_value:30 brace_format:30 lang_file:30 registry_file:20 utf8:20 \
+       order_hash:20
   build_and_test tsan
 
   # Wine keeps its own prefix inside the build tree, made once up front (the first start of a
@@ -93,6 +129,7 @@ cmd_test() {
   # CTest's output pipes, which they would otherwise hold open until CTest gives up waiting.
   /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null || true
   build_and_test windows
+  compare_ini_dumps
 
   step "all test suites passed"
 }

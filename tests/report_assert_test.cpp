@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -249,33 +249,41 @@ TEST_F(Asserts, ReentryReturnsAtOnce) {
   EXPECT_EQ(boxes.load(), 1) << "the box lock was released";
 }
 
-// Eight threads assert at one place while the first box is open: one box, and its "Always
-// ignore" silences the threads that waited.
+// Eight threads assert at one place: one box, and its "Always ignore" silences the threads that
+// were already waiting for the box lock (they re-check once they hold it).
 TEST_F(Asserts, OneBoxAtATime) {
   static std::atomic<bool> release{false};
   kest::SetAssertPresenter(
       [](void*, const char16_t*, const char16_t*, uint32_t) {
+        // An open box turns away every new report (gInAssert); lowered while this box waits, the
+        // other threads get past that check and queue for the box lock, as threads that asserted
+        // an instant before the box opened would.
+        __atomic_fetch_sub(&gInAssert, 1, __ATOMIC_SEQ_CST);
         ++boxes;
         while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        __atomic_fetch_add(&gInAssert, 1, __ATOMIC_SEQ_CST);
         return kest::platform::kIdAbort;
       },
       nullptr);
   kest::SetAssertSink(nullptr, nullptr);
   release = false;
   std::vector<std::thread> threads;
-  std::atomic<int> done{0};
+  std::atomic<int> done{0}, entered{0};
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&] {
+      ++entered;
       EXPECT_TRUE(ReportAssert(u"same.cpp", 9, u"t", u"f"));
       ++done;
     });
   }
-  while (boxes.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  while (boxes.load() == 0 || entered.load() < 8)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   release = true;
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(boxes.load(), 1);
   EXPECT_EQ(done.load(), 8);
+  EXPECT_EQ(gInAssert, 0);
 }
 
 }  // namespace

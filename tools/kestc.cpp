@@ -913,6 +913,9 @@ int RunIni(int argc, char** argv) {
     return 1;
   }
   if (command == "dump" && argc == 2) {
+    // The nameless section of the lines before the first header comes first, without a header.
+    for (const auto& key : names(u""))
+      WriteLine(VelString(key) + u"=" + value(u"", key.c_str(), u""));
     for (const auto& section : names(nullptr)) {
       WriteLine(u"[" + VelString(section) + u"]");
       for (const auto& key : names(section.c_str()))

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <climits>
 #include <new>
-#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -27,27 +26,10 @@ namespace {
 constexpr uint32_t kBoxStyle = 0x250032;
 constexpr uint32_t kValueBuffer = 100;
 
-// The ignore set: keys in the logical order, with an index of their exact texts in front, so an
-// ignored assertion is found by one hash rather than by logical compares.
-class IgnoreKeys {
- public:
-  bool empty() const noexcept { return ordered_.empty(); }
-  void insert(const VelString& key) {
-    ordered_.insert(key);
-    exact_.insert(key);
-  }
-  bool contains(const VelString& key) const {
-    return exact_.count(key) != 0 || ordered_.count(key) != 0;
-  }
-  void clear() noexcept {
-    ordered_.clear();
-    exact_.clear();
-  }
-
- private:
-  std::set<VelString> ordered_;
-  std::unordered_set<VelString, VelStringHash> exact_;
-};
+// The ignore set. Two keys are the same key when neither orders before the other in VelString's
+// logical order, which happens only for equal texts, so the set is kept by text: an ignored
+// assertion is found by one hash rather than by logical compares.
+using IgnoreKeys = std::unordered_set<VelString, VelStringHash>;
 
 // Guarded by the ignore-set lock; never freed, so a report during exit finds it (empty).
 IgnoreKeys& IgnoreSet() {
@@ -108,7 +90,7 @@ bool Ignored(const VelString& key, bool load) {
   CAcquireCS guard(detail::AssertIgnoreLock());
   IgnoreKeys& set = IgnoreSet();
   if (load && set.empty()) LoadIgnoreFile();
-  return set.contains(key);
+  return set.count(key) != 0;
 }
 
 // Hands the call to the sink, once per thread at a time.

@@ -8,7 +8,8 @@
 namespace kest {
 namespace {
 
-bool IsTrimmed(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == 0x1A; }
+// Blanks as the Windows profile functions skip them: white space and ^Z (an old end-of-file mark).
+bool IsTrimmed(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r') || c == 0x1A; }
 
 std::u16string_view Trim(std::u16string_view text) {
   while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
@@ -98,12 +99,20 @@ IniText::Parsed IniText::Parse(size_t index) const {
   return parsed;
 }
 
-size_t IniText::FindSection(std::u16string_view section) const {
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    const Parsed parsed = Parse(i);
-    if (parsed.kind == Parsed::kSection && IniNamesEqual(parsed.name, section)) return i;
+IniText::Range IniText::FindSection(std::u16string_view section, size_t from) const {
+  // The nameless section of the lines before the first header comes first, so "" finds it even
+  // when the file also has a "[]" header.
+  size_t i = from;
+  if (from == 0) {
+    while (i < lines_.size() && Parse(i).kind != Parsed::kSection) ++i;
+    if (section.empty()) return {kNoHeader, 0, i};
   }
-  return lines_.size();
+  for (; i < lines_.size(); ++i) {
+    const Parsed parsed = Parse(i);
+    if (parsed.kind == Parsed::kSection && IniNamesEqual(parsed.name, section))
+      return {i, i + 1, SectionEnd(i)};
+  }
+  return {lines_.size(), lines_.size(), lines_.size()};
 }
 
 size_t IniText::SectionEnd(size_t header) const {
@@ -112,36 +121,40 @@ size_t IniText::SectionEnd(size_t header) const {
   return end;
 }
 
+size_t IniText::FindKey(const Range& range, std::u16string_view key) const {
+  for (size_t i = range.begin; i < range.end; ++i) {
+    const Parsed parsed = Parse(i);
+    if (parsed.kind == Parsed::kKey && IniNamesEqual(parsed.name, key)) return i;
+  }
+  return lines_.size();
+}
+
 bool IniText::Find(std::u16string_view section, std::u16string_view key,
                    std::u16string& value) const {
-  const size_t header = FindSection(section);
-  if (header == lines_.size()) return false;
-  for (size_t i = header + 1, end = SectionEnd(header); i < end; ++i) {
-    Parsed parsed = Parse(i);
-    if (parsed.kind == Parsed::kKey && IniNamesEqual(parsed.name, key)) {
-      value = std::move(parsed.value);
-      return true;
-    }
-  }
-  return false;
+  // Lookups ignore blanks around the names asked for; lists (below) do not.
+  const Range range = FindSection(Trim(section));
+  if (!range.found(lines_.size())) return false;
+  const size_t at = FindKey(range, Trim(key));
+  if (at == lines_.size()) return false;
+  value = Parse(at).value;
+  return true;
 }
 
 std::vector<std::u16string> IniText::Sections() const {
   std::vector<std::u16string> names;
   for (size_t i = 0; i < lines_.size(); ++i) {
     Parsed parsed = Parse(i);
-    if (parsed.kind != Parsed::kSection || (!parsed.name.empty() && parsed.name[0] == u';'))
-      continue;
+    if (parsed.kind != Parsed::kSection || parsed.name.empty()) continue;
     names.push_back(std::move(parsed.name));
   }
   return names;
 }
 
-std::vector<std::u16string> IniText::Keys(std::u16string_view section) const {
+std::vector<std::u16string> IniText::Keys(std::u16string_view section, bool* found) const {
   std::vector<std::u16string> names;
-  const size_t header = FindSection(section);
-  if (header == lines_.size()) return names;
-  for (size_t i = header + 1, end = SectionEnd(header); i < end; ++i) {
+  const Range range = FindSection(section);
+  if (found != nullptr) *found = range.found(lines_.size());
+  for (size_t i = range.begin; i < range.end; ++i) {
     Parsed parsed = Parse(i);
     if (parsed.kind != Parsed::kKey || (!parsed.name.empty() && parsed.name[0] == u';')) continue;
     names.push_back(std::move(parsed.name));
@@ -162,64 +175,73 @@ std::string IniText::Encode(std::u16string_view text) const {
 
 std::string IniText::Ending() const { return Encode(u"\r\n"); }
 
+void IniText::EndLine(Line& line) const {
+  // A UTF-16 file may end in half a unit, which reads as U+FFFD. Lines written after it must stay
+  // aligned, so the half unit becomes the U+FFFD it was read as.
+  const bool utf16 = encoding_ == Encoding::kUtf16Le || encoding_ == Encoding::kUtf16Be;
+  if (utf16 && line.raw.size() % 2 != 0) {
+    line.raw.pop_back();
+    line.raw += Encode(u"\uFFFD");
+  }
+  line.raw += Ending();
+  line.ended = true;
+}
+
 bool IniText::Set(std::u16string_view section, const char16_t* key, const char16_t* value) {
-  size_t header = FindSection(section);
-  if (key == nullptr) {  // the whole section goes
-    if (header == lines_.size()) return false;
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
-                 lines_.begin() + static_cast<std::ptrdiff_t>(SectionEnd(header)));
+  if (key == nullptr) {  // the first section of that name goes, its header and lines
+    const Range range = FindSection(section);
+    if (!range.found(lines_.size())) return false;
+    const size_t first = range.header == kNoHeader ? 0 : range.header;
+    if (first == range.end) return false;
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(range.end));
     return true;
   }
-  const std::u16string_view name(key);
-  if (value == nullptr) {  // the key goes, every matching line of it
-    if (header == lines_.size()) return false;
-    bool changed = false;
-    for (size_t i = SectionEnd(header); i-- > header + 1;) {
-      const Parsed parsed = Parse(i);
-      if (parsed.kind == Parsed::kKey && IniNamesEqual(parsed.name, name)) {
-        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
-        changed = true;
+  if (value == nullptr) {
+    // The first line of the key goes, looked for in every section of that name in turn.
+    for (Range range = FindSection(section); range.found(lines_.size());
+         range = FindSection(section, range.end)) {
+      const size_t at = FindKey(range, key);
+      if (at != lines_.size()) {
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(at));
+        return true;
       }
+      if (range.end == lines_.size()) break;
     }
-    return changed;
+    return false;
   }
+  // Writes, like lookups, ignore blanks around the names, and write them without.
+  const std::u16string_view section_name = Trim(section), name = Trim(key);
   std::u16string text(name);
   text += u'=';
   text += value;
   Line line{Encode(text) + Ending(), std::u16string(Trim(text)), true};
-  if (header == lines_.size()) {
+  const Range range = FindSection(section_name);
+  if (!range.found(lines_.size())) {
     // A last line without an ending would run into the new header.
-    if (!lines_.empty() && !lines_.back().ended) {
-      lines_.back().raw += Ending();
-      lines_.back().ended = true;
-    }
+    if (!lines_.empty() && !lines_.back().ended) EndLine(lines_.back());
     std::u16string head = u"[";
-    head += section;
+    head += section_name;
     head += u']';
     lines_.push_back({Encode(head) + Ending(), head, true});
     lines_.push_back(std::move(line));
     return true;
   }
-  const size_t end = SectionEnd(header);
-  for (size_t i = header + 1; i < end; ++i) {
-    const Parsed parsed = Parse(i);
-    if (parsed.kind == Parsed::kKey && IniNamesEqual(parsed.name, name)) {
-      // The key keeps the spelling the file gives it; only its value changes.
-      std::u16string replaced = parsed.name;
-      replaced += u'=';
-      replaced += value;
-      if (lines_[i].text == replaced) return false;
-      lines_[i] = {Encode(replaced) + Ending(), std::move(replaced), true};
-      return true;
-    }
+  if (const size_t at = FindKey(range, name); at != lines_.size()) {
+    // The key keeps the spelling the file gives it; only its value changes.
+    std::u16string replaced = Parse(at).name;
+    replaced += u'=';
+    replaced += value;
+    if (lines_[at].text == replaced) return false;
+    lines_[at] = {Encode(replaced) + Ending(), std::move(replaced), true};
+    return true;
   }
   // After the section's last non-blank line, so a blank line before the next section stays there.
-  size_t at = end;
-  while (at > header + 1 && lines_[at - 1].text.empty()) --at;
-  Line& previous = lines_[at - 1];
-  if (!previous.ended) {
-    previous.raw += Ending();
-    previous.ended = true;
+  size_t at = range.end;
+  while (at > range.begin && lines_[at - 1].text.empty()) --at;
+  if (at > 0) {
+    Line& previous = lines_[at - 1];
+    if (!previous.ended) EndLine(previous);
   }
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
   return true;

@@ -6,9 +6,11 @@
 // and trailing blanks (space, tab), CRs and ^Z (0x1A). "[name]" opens a section named by the text
 // up to the last ']', trimmed; a '[' without ']' is no line at all. Any other line with '=' is a
 // key: name and value split at the first '=' and trimmed, and one pair of matching quotes (" or ')
-// around the whole value is dropped. Lines without '=' are no keys. Sections and keys match
-// ignoring case (ASCII and the library's simple case mapping); the first matching section and the
-// first matching key in it win. Lists skip names that start with ';'.
+// around the whole value is dropped. Lines without '=' are no keys. Lines before the first header
+// form a nameless section, which is the one "" finds. Sections and keys match ignoring case (ASCII
+// and the library's simple case mapping); the first matching section and the first matching key
+// in it win, and lookups and writes ignore blanks around the names asked for. Key lists skip
+// names that start with ';'; the section list skips nameless sections.
 //
 // Editing keeps the file's encoding and every line it does not change byte for byte; new lines are
 // "key=value" and "[Section]" with CR LF, and a new file is UTF-8 without a byte-order mark.
@@ -30,13 +32,15 @@ class IniText {
   bool Find(std::u16string_view section, std::u16string_view key, std::u16string& value) const;
   // Every section header's name, in file order, repeats included (as Windows lists them).
   std::vector<std::u16string> Sections() const;
-  // Every key name of the first matching section, in file order, repeats included.
-  std::vector<std::u16string> Keys(std::u16string_view section) const;
+  // Every key name of the first matching section, in file order, repeats included; `found` (when
+  // given) tells an empty section from a missing one.
+  std::vector<std::u16string> Keys(std::u16string_view section, bool* found = nullptr) const;
 
   // Sets `key` in `section` to `value` (the first matching key is rewritten in place; otherwise a
   // line is added at the end of the first matching section, or a new section at the end of the
-  // file). A null value deletes every matching key of that section; a null key deletes the whole
-  // section (its header and lines up to the next section). True when the text changed.
+  // file). A null value deletes the first line of the key, looked for in each section of that name
+  // in turn; a null key deletes the first section of that name (its header and lines up to the
+  // next section). True when the text changed.
   bool Set(std::u16string_view section, const char16_t* key, const char16_t* value);
 
   // The text as bytes, in the file's encoding.
@@ -55,13 +59,26 @@ class IniText {
     std::u16string name, value;
   };
 
+  // A section's lines [begin, end) and its header line; the nameless section of the lines before
+  // the first header has none.
+  static constexpr size_t kNoHeader = static_cast<size_t>(-1);
+  struct Range {
+    size_t header, begin, end;
+    bool found(size_t line_count) const { return header != line_count; }
+  };
+
   Parsed Parse(size_t line) const;
-  // The first header line of `section`, or lines_.size().
-  size_t FindSection(std::u16string_view section) const;
+  // The first section named `section` (ignoring case) that starts at or after line `from`; not
+  // found: every field lines_.size().
+  Range FindSection(std::u16string_view section, size_t from = 0) const;
   // One past the last line of the section whose header is at `header`.
   size_t SectionEnd(size_t header) const;
+  // The first line of `key` in `range`, or lines_.size().
+  size_t FindKey(const Range& range, std::u16string_view key) const;
   std::string Encode(std::u16string_view text) const;
   std::string Ending() const;
+  // Gives the last line, which has none, a line ending.
+  void EndLine(Line& line) const;
 
   Encoding encoding_ = Encoding::kUtf8;
   std::string bom_;

@@ -112,8 +112,10 @@ uint32_t CopyValue(std::u16string_view text, char16_t* buffer, uint32_t size) {
 }
 
 // Copies a list of names, each NUL-terminated, then one more NUL; a list that does not fit ends
-// with its last name cut and two NULs, and size - 2 is returned.
-uint32_t CopyList(const std::vector<std::u16string>& names, char16_t* buffer, uint32_t size) {
+// with its last name cut and two NULs, and size - 2 is returned. An empty list is one NUL, or two
+// when what was listed is missing (`missing`), as Windows writes them.
+uint32_t CopyList(const std::vector<std::u16string>& names, char16_t* buffer, uint32_t size,
+                  bool missing) {
   if (size < 2) {
     buffer[0] = 0;
     return 0;
@@ -136,12 +138,15 @@ uint32_t CopyList(const std::vector<std::u16string>& names, char16_t* buffer, ui
     buffer[at++] = 0;
   }
   buffer[at] = 0;
+  if (at == 0 && missing) buffer[1] = 0;
   return static_cast<uint32_t>(at);
 }
 
-std::string ReadFileBytes(const char16_t* file) {
+// The file's bytes; empty, and `exists` false, when it cannot be read.
+std::string ReadFileBytes(const char16_t* file, bool& exists) {
   std::string bytes;
-  if (ReadWholeFile(file, kMaxProfileBytes, bytes) != FileReadStatus::kOk) bytes.clear();
+  exists = file != nullptr && ReadWholeFile(file, kMaxProfileBytes, bytes) == FileReadStatus::kOk;
+  if (!exists) bytes.clear();
   return bytes;
 }
 
@@ -151,9 +156,16 @@ uint32_t ReadProfileText(const char16_t* section, const char16_t* key, const cha
                          char16_t* buffer, uint32_t size, const char16_t* file) noexcept {
   if (buffer == nullptr || size == 0) return 0;
   try {
-    const IniText ini(file != nullptr ? ReadFileBytes(file) : std::string());
-    if (section == nullptr) return CopyList(ini.Sections(), buffer, size);
-    if (key == nullptr) return CopyList(ini.Keys(section), buffer, size);
+    bool exists = false;
+    const IniText ini(ReadFileBytes(file, exists));
+    if (section == nullptr) return CopyList(ini.Sections(), buffer, size, false);
+    if (key == nullptr) {
+      // Every file has the nameless section of the lines before its first header; a file that is
+      // not there has none.
+      bool found = false;
+      const std::vector<std::u16string> keys = ini.Keys(section, &found);
+      return CopyList(keys, buffer, size, !found || !exists);
+    }
     std::u16string value;
     if (ini.Find(section, key, value)) return CopyValue(value, buffer, size);
     std::u16string_view def = fallback != nullptr ? fallback : u"";
