@@ -318,6 +318,63 @@ int RunDemo(int, char**) {
   CheckAndAssignConstantValue(u"  Server: down\\n\t", constant, true);
   std::printf("  CheckAndAssignConstantValue(\"  Server: down\\\\n\\t\", clean-up) = \"%s\"\n",
               Escaped(VelString(constant)).c_str());
+
+  Heading("A slow request's performance line");
+  {
+    gCentralCtxTLSIndex = kest::platform::AllocateThreadSlot();
+    CentralContext request;
+    request.SetRequestType(eWebPage);
+    request.m_tRequestStart = TimerAdd(TimerStart(), -4520);  // began 4.52 s ago
+    request.m_nHTTPReadMS = 812;
+    request.m_nClientWaitMS = 20;
+    request.m_nDBRequests = 3;
+    request.m_nDBMS = 2500;
+    request.m_NamedCalls[VelString(u"GetData")] = {80, 300};
+    std::printf("  ShouldLog() = %s\n  %s\n  %s\n", request.ShouldLog() ? "true" : "false",
+                Narrow(request.GetPerfLog()).c_str(),
+                Narrow(kest::PerfLogKeyValue(request)).c_str());
+  }
+  kest::platform::FreeThreadSlot(gCentralCtxTLSIndex);
+  gCentralCtxTLSIndex = 0;
+
+  Heading("Assertions: one box per place, then silence");
+  {
+    // A presenter stands in for the box here and answers "Always ignore this assert".
+    kest::SetAssertPresenter(
+        [](void*, const char16_t* title, const char16_t* text, uint32_t) {
+          std::printf("  [%s] %s\n", Narrow(VelString(title)).c_str(),
+                      Escaped(VelString(text)).substr(0, 60).c_str());
+          return kest::platform::kIdAbort;
+        },
+        nullptr);
+    kest::SetAssertSink(
+        [](void*, const kest::AssertCall& call) {
+          static const char* const kOutcomes[] = {"switched off", "another box open", "ignored",
+                                                  "answered"};
+          std::printf(
+              "  %s:%d -> %s%s\n", Narrow(VelString(call.file)).c_str(), call.line,
+              kOutcomes[static_cast<int>(call.outcome)],
+              call.key[0] != 0 ? (" (key " + Narrow(VelString(call.key)) + ")").c_str() : "");
+        },
+        nullptr);
+    gShowAsserts = 1;
+    ReportAssert(u"src/Grid.cpp", 120, u"row < rows", u"Grid::Draw");
+    ReportAssert(u"src/Grid.cpp", 120, u"row < rows", u"Grid::Draw");
+    gShowAsserts = 0;
+    ReportAssert(u"src/Grid.cpp", 121, u"col < cols", u"Grid::Draw");
+    kest::SetAssertPresenter(nullptr, nullptr);
+    kest::SetAssertSink(nullptr, nullptr);
+  }
+
+  Heading("Named colours and their dark defaults (lightness mirrored, hue kept)");
+  for (const eColorID id : {eColor_UNVISITED_LINK, eColor_BLUE_BUTTON, eColor_DIALOG_BG,
+                            eColor_EDITABLE_FIELD_BG, eColor_RED_BOLD}) {
+    const uint32_t light = kest::LightDefaultColor(id);
+    std::printf("  %-22s light %s  dark %s\n", kest::ToUtf8(kest::ColorKeyName(id)).c_str(),
+                Narrow(kest::ColorText(light)).c_str(),
+                Narrow(kest::ColorText(kest::DarkDefaultColor(light))).c_str());
+  }
+  std::printf("  (kestc colors resolves them all from Colors.ini, which it fills in)\n");
   return 0;
 }
 
