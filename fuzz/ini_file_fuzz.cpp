@@ -44,10 +44,11 @@ bool Trimmed(std::u16string_view name) {
 void CheckWrite(const kest::IniText& before, std::vector<std::u16string> sections,
                 const std::u16string& section, const std::u16string& key, std::string_view bytes) {
   // Names with blanks around them are looked up trimmed, and a name with '=' or ']' or a line
-  // break cannot be written as one: the library's callers write plain names.
+  // break cannot be written as one, nor one with NUL through a C string: callers write plain
+  // names.
   for (const char16_t c : section + key) {
-    if (c == u'=' || c == u']' || c == u'[' || c == u'\n' || c == u'\r' || c == u';' || c == u'"' ||
-        c == u'\'')
+    if (c == 0 || c == u'=' || c == u']' || c == u'[' || c == u'\n' || c == u'\r' || c == u';' ||
+        c == u'"' || c == u'\'')
       return;
   }
   if (!Trimmed(section) || !Trimmed(key) || key.empty() || section.empty()) return;

@@ -59,8 +59,6 @@ IniText::IniText(std::string_view bytes) {
     if (next < bytes.size() && unit_at(next) == u'\r') next += unit;
     if (next < bytes.size() && unit_at(next) == u'\n' && (next == end || unit_at(end) == u'\r'))
       next += unit;
-    Line line;
-    line.raw = std::string(bytes.substr(start, next - start));
     const std::string_view content = bytes.substr(start, std::min(end, bytes.size()) - start);
     std::u16string text;
     if (unit == 1) {
@@ -68,26 +66,25 @@ IniText::IniText(std::string_view bytes) {
     } else {
       for (size_t at = 0; at < content.size(); at += 2) text += unit_at(start + at);
     }
-    line.text = std::u16string(Trim(text));
-    line.ended = next > end;
-    lines_.push_back(std::move(line));
+    lines_.push_back(MakeLine(std::string(bytes.substr(start, next - start)), text, next > end));
     start = next;
   }
 }
 
-IniText::Parsed IniText::Parse(size_t index) const {
-  Parsed parsed;
-  const std::u16string_view text = lines_[index].text;
+IniText::Line IniText::MakeLine(std::string raw, std::u16string_view line_text, bool ended) {
+  const std::u16string_view text = Trim(line_text);
+  Line line{std::move(raw), {}, ended, text.empty()};
+  Parsed& parsed = line.parsed;
   if (!text.empty() && text.front() == u'[') {
     const size_t close = text.rfind(u']');
     if (close != std::u16string_view::npos) {
       parsed.kind = Parsed::kSection;
       parsed.name = std::u16string(Trim(text.substr(1, close - 1)));
     }
-    return parsed;
+    return line;
   }
   const size_t equals = text.find(u'=');
-  if (equals == std::u16string_view::npos) return parsed;
+  if (equals == std::u16string_view::npos) return line;
   parsed.kind = Parsed::kKey;
   parsed.name = std::u16string(Trim(text.substr(0, equals)));
   std::u16string_view value = Trim(text.substr(equals + 1));
@@ -96,7 +93,7 @@ IniText::Parsed IniText::Parse(size_t index) const {
     value = value.substr(1, value.size() - 2);
   }
   parsed.value = std::u16string(value);
-  return parsed;
+  return line;
 }
 
 IniText::Range IniText::FindSection(std::u16string_view section, size_t from) const {
@@ -108,7 +105,7 @@ IniText::Range IniText::FindSection(std::u16string_view section, size_t from) co
     if (section.empty()) return {kNoHeader, 0, i};
   }
   for (; i < lines_.size(); ++i) {
-    const Parsed parsed = Parse(i);
+    const Parsed& parsed = Parse(i);
     if (parsed.kind == Parsed::kSection && IniNamesEqual(parsed.name, section))
       return {i, i + 1, SectionEnd(i)};
   }
@@ -123,7 +120,7 @@ size_t IniText::SectionEnd(size_t header) const {
 
 size_t IniText::FindKey(const Range& range, std::u16string_view key) const {
   for (size_t i = range.begin; i < range.end; ++i) {
-    const Parsed parsed = Parse(i);
+    const Parsed& parsed = Parse(i);
     if (parsed.kind == Parsed::kKey && IniNamesEqual(parsed.name, key)) return i;
   }
   return lines_.size();
@@ -143,9 +140,9 @@ bool IniText::Find(std::u16string_view section, std::u16string_view key,
 std::vector<std::u16string> IniText::Sections() const {
   std::vector<std::u16string> names;
   for (size_t i = 0; i < lines_.size(); ++i) {
-    Parsed parsed = Parse(i);
+    const Parsed& parsed = Parse(i);
     if (parsed.kind != Parsed::kSection || parsed.name.empty()) continue;
-    names.push_back(std::move(parsed.name));
+    names.push_back(parsed.name);
   }
   return names;
 }
@@ -155,9 +152,9 @@ std::vector<std::u16string> IniText::Keys(std::u16string_view section, bool* fou
   const Range range = FindSection(section);
   if (found != nullptr) *found = range.found(lines_.size());
   for (size_t i = range.begin; i < range.end; ++i) {
-    Parsed parsed = Parse(i);
+    const Parsed& parsed = Parse(i);
     if (parsed.kind != Parsed::kKey || (!parsed.name.empty() && parsed.name[0] == u';')) continue;
-    names.push_back(std::move(parsed.name));
+    names.push_back(parsed.name);
   }
   return names;
 }
@@ -215,7 +212,7 @@ bool IniText::Set(std::u16string_view section, const char16_t* key, const char16
   std::u16string text(name);
   text += u'=';
   text += value;
-  Line line{Encode(text) + Ending(), std::u16string(Trim(text)), true};
+  Line line = MakeLine(Encode(text) + Ending(), text, true);
   const Range range = FindSection(section_name);
   if (!range.found(lines_.size())) {
     // A last line without an ending would run into the new header.
@@ -223,7 +220,7 @@ bool IniText::Set(std::u16string_view section, const char16_t* key, const char16
     std::u16string head = u"[";
     head += section_name;
     head += u']';
-    lines_.push_back({Encode(head) + Ending(), head, true});
+    lines_.push_back(MakeLine(Encode(head) + Ending(), head, true));
     lines_.push_back(std::move(line));
     return true;
   }
@@ -232,13 +229,13 @@ bool IniText::Set(std::u16string_view section, const char16_t* key, const char16
     std::u16string replaced = Parse(at).name;
     replaced += u'=';
     replaced += value;
-    if (lines_[at].text == replaced) return false;
-    lines_[at] = {Encode(replaced) + Ending(), std::move(replaced), true};
+    if (Parse(at).value == value) return false;
+    lines_[at] = MakeLine(Encode(replaced) + Ending(), replaced, true);
     return true;
   }
   // After the section's last non-blank line, so a blank line before the next section stays there.
   size_t at = range.end;
-  while (at > range.begin && lines_[at - 1].text.empty()) --at;
+  while (at > range.begin && lines_[at - 1].blank) --at;
   if (at > 0) {
     Line& previous = lines_[at - 1];
     if (!previous.ended) EndLine(previous);

@@ -48,16 +48,19 @@ class IniText {
 
  private:
   enum class Encoding { kUtf8, kUtf8Bom, kUtf16Le, kUtf16Be };
-  struct Line {
-    std::string raw;      // the line's bytes, its ending included
-    std::u16string text;  // decoded, ending excluded, trimmed
-    bool ended = true;    // false for a last line without an ending
-  };
-  // Where sections begin: indexes of header lines, in order.
+  // What a line says: a header and its name, a key with its name and value, or nothing.
   struct Parsed {
     enum Kind { kOther, kSection, kKey } kind = kOther;
     std::u16string name, value;
   };
+  struct Line {
+    std::string raw;     // the line's bytes, its ending included
+    Parsed parsed;       // of the decoded text, parsed once
+    bool ended = true;   // false for a last line without an ending
+    bool blank = false;  // nothing but blanks
+  };
+  // A line of `raw` bytes whose decoded text (without its ending) is `text`.
+  static Line MakeLine(std::string raw, std::u16string_view text, bool ended);
 
   // A section's lines [begin, end) and its header line; the nameless section of the lines before
   // the first header has none.
@@ -67,7 +70,7 @@ class IniText {
     bool found(size_t line_count) const { return header != line_count; }
   };
 
-  Parsed Parse(size_t line) const;
+  const Parsed& Parse(size_t line) const { return lines_[line].parsed; }
   // The first section named `section` (ignoring case) that starts at or after line `from`; not
   // found: every field lines_.size().
   Range FindSection(std::u16string_view section, size_t from = 0) const;
