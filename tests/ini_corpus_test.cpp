@@ -127,6 +127,7 @@ const Edit kEdits[] = {
     {"general", "Added", "v"},
     {"Fresh", "k", "v"},
     {"General", "name", nullptr},
+    {"general", "Extra", nullptr},
     {"general", nullptr, nullptr},
     {"Tail", "last", "x"},
     {"Intl", "Caf\xC3\xA9", "\xC3\xBC"},
