@@ -138,15 +138,29 @@ const Edit kEdits[] = {
     {"Multi]]x", "c", nullptr},
 };
 
+// A list answer split at its NULs, empty names kept (a reader of the list stops at the first).
+std::vector<std::u16string> RawList(const char16_t* section, const std::u16string& file) {
+  std::vector<char16_t> buffer(65536);
+  const uint32_t n =
+      kest::platform::ReadProfileText(section, nullptr, u"", buffer.data(), 65536, file.c_str());
+  std::vector<std::u16string> names;
+  for (size_t start = 0, i = 0; i < n; ++i) {
+    if (buffer[i] == 0) {
+      names.emplace_back(buffer.data() + start, i - start);
+      start = i + 1;
+    }
+  }
+  return names;
+}
+
 // Every section (the nameless one first), key and value, as the profile functions list them.
 std::string Dump(const std::u16string& file) {
-  std::vector<std::u16string> sections = kest::platform::ReadProfileNames(nullptr, file.c_str());
+  std::vector<std::u16string> sections = RawList(nullptr, file);
   sections.insert(sections.begin(), u"");
   std::string dump;
   for (const std::u16string& section : sections) {
     dump += "[" + kest::ToUtf8(section) + "]";
-    for (const std::u16string& key :
-         kest::platform::ReadProfileNames(section.c_str(), file.c_str())) {
+    for (const std::u16string& key : RawList(section.c_str(), file)) {
       std::vector<char16_t> value(8192);
       const uint32_t n = kest::platform::ReadProfileText(section.c_str(), key.c_str(), u"",
                                                          value.data(), 8192, file.c_str());
