@@ -23,15 +23,18 @@ namespace kest::platform {
 // `buffer` of `size` units and NUL-terminated; returns the units copied without the NUL. A value
 // that does not fit is cut to size - 1 units and size - 1 is returned. With a null `key`, the
 // section's key names; with a null `section`, the file's section names: each name NUL-terminated
-// and the list ended by one more NUL; a list that does not fit ends with its last name cut and two
-// NULs, and size - 2 is returned. A missing file reads as empty. Size 0 writes nothing and returns
-// 0. Any thread.
+// and the list ended by one more NUL (an empty list is one NUL, or two when the section or the
+// file is missing); a list that does not fit ends with its last name cut and two NULs, and
+// size - 2 is returned. Names are matched ignoring case, and lookups (not lists) ignore blanks
+// around the names asked for; the lines before a file's first header are the section "". A
+// missing file reads as empty. Size 0 writes nothing and returns 0. Any thread.
 KEST_API uint32_t ReadProfileText(const char16_t* section, const char16_t* key,
                                   const char16_t* fallback, char16_t* buffer, uint32_t size,
                                   const char16_t* file) noexcept;
 
 // WritePrivateProfileStringW: sets `key` in `section` of `file` to `value`, creating the section
-// and the file as needed; a null value deletes the key, a null key the whole section. False when
+// and the file as needed; a null value deletes the key's first line (looked for in each section
+// of that name in turn), a null key the first section of that name. False when
 // `section` or `file` is null or the file cannot be written (it is then unchanged). Deleting what
 // is not there succeeds without touching the file. Any thread.
 KEST_API bool WriteProfileText(const char16_t* section, const char16_t* key, const char16_t* value,
