@@ -30,7 +30,7 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-step() { echo; echo "== $*"; }
+step() { echo; echo "== $* (at ${SECONDS} s)"; }
 
 build_and_test() {
   local preset=$1
