@@ -104,8 +104,8 @@ cmd_test() {
   install_missing "${PACKAGES[@]}"
   build_and_test ci
   build_and_test asan
-  fuzz ini_file:30 color_value:30 brace_format:30 lang_file:30 registry_file:20 utf8:20 \
-       order_hash:20
+  fuzz ini_file:30 color_value:30 brace_format:25 lang_file:25 registry_file:15 utf8:15 \
+       order_hash:15
   build_and_test tsan
 
   # Wine keeps its own prefix inside the build tree, made once up front (the first start of a
