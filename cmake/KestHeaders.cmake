@@ -38,4 +38,6 @@ set(KEST_PUBLIC_HEADERS
   kest/module/kest_common_app.h
   kest/assertion/report_assert.h
   kest/theme/app_colors.h
+  kest/platform/process.h
+  kest/module/shutdown.h
 )

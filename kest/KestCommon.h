@@ -37,3 +37,5 @@
 #include "kest/platform/ui.h"
 #include "kest/assertion/report_assert.h"
 #include "kest/theme/app_colors.h"
+#include "kest/platform/process.h"
+#include "kest/module/shutdown.h"

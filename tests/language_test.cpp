@@ -15,8 +15,11 @@
 #include "kest/lang/lang_check.h"
 #include "kest/lang/lang_file.h"
 #include "kest/lang/language.h"
+#include "kest/lang/resource_string.h"
+#include "kest/module/shutdown.h"
 #include "kest/platform/file.h"
 #include "kest/platform/paths.h"
+#include "kest/resources/resource_ids.h"
 #include "scratch_path.h"
 
 #if !defined(_WIN32)
@@ -181,13 +184,17 @@ TEST_F(Language, SwitchesAndFallsBackToEnglish) {
   EXPECT_EQ(kest::GetCachedStringStats().entries, entries);
 }
 
-// Clearing the interned texts frees what the loaded table points at. Its keys come back when the
+// Shutting down frees the interned texts the loaded table points at. Their keys come back when the
 // same texts are interned again, so only the epoch tells that the table's pointers are gone.
-TEST_F(Language, ATableFromBeforeAClearIsNeverRead) {
+TEST_F(Language, ATableFromBeforeShutdownIsNeverRead) {
   Write("lang_de.txt", "EN:\"Yes\"\nde:\"Ja\"\n");
   SetLanguage(u"de");
   ASSERT_EQ(T(u"Yes"), u"Ja");
-  kest::ClearCachedStringsForShutdown();
+  const VelString cached = String(IDS_BASE_LANGUAGE, nullptr);
+  BaseShuttingDown();
+  // The resource-string cache holds released handles too: it loads the text again.
+  EXPECT_EQ(String(IDS_BASE_LANGUAGE, nullptr), cached);
+  EXPECT_EQ(String(IDS_BASE_LANGUAGE, nullptr), cached);
   const CachedString english(u"Yes"), translation(u"Ja");
   EXPECT_EQ(T(u"Yes"), u"Yes");
   EXPECT_EQ(U(DBGGetEnglishFromTranslatedText(u"Ja")), u"Ja");

@@ -209,6 +209,29 @@ TEST_F(Asserts, TheIgnoreFileSilencesAndLosesExpiredEntries) {
   EXPECT_EQ(boxes.load(), 1);
 }
 
+// Shutting down empties the ignore set: the next report reads the file again, and an ignore kept
+// only in memory is gone.
+TEST_F(Asserts, ShutdownEmptiesTheIgnoresAndTheFileIsReadAgain) {
+  std::ofstream(IgnoreFile(), std::ios::binary) << "[Ignores]\r\nA_cpp_1=\r\n";
+  answer = kest::platform::kIdAbort;  // always ignore, in memory
+  EXPECT_TRUE(ReportAssert(u"M.cpp", 1, u"t", u"f"));
+  boxes = 0;
+  for (const char16_t* file : {u"A.cpp", u"M.cpp"}) EXPECT_TRUE(ReportAssert(file, 1, u"t", u"f"));
+  EXPECT_EQ(boxes.load(), 0);
+  std::ofstream(IgnoreFile(), std::ios::binary) << "[Ignores]\r\nB_cpp_1=\r\n";
+  BaseShuttingDown();
+  answer = kest::platform::kIdIgnore;
+  const struct {
+    const char16_t* file;
+    int boxes;
+  } after[] = {{u"A.cpp", 1}, {u"M.cpp", 1}, {u"B.cpp", 0}};
+  for (const auto& c : after) {
+    boxes = 0;
+    EXPECT_TRUE(ReportAssert(c.file, 1, u"t", u"f"));
+    EXPECT_EQ(boxes.load(), c.boxes) << Utf8(c.file);
+  }
+}
+
 // A report inside the box (any thread) or under a guard returns true at once; one inside the sink
 // does not reach the sink again; a throwing presenter leaves gInAssert and the locks as they were.
 TEST_F(Asserts, ReentryReturnsAtOnce) {

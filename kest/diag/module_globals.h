@@ -26,7 +26,8 @@ KEST_API extern uint32_t gMessagePumpThreadID;
 KEST_API extern const char16_t* CANT_CONNECT_KEYWORD;
 // Assertion switch, read by assertion reporting.
 KEST_API extern uint32_t gShowAsserts;
-// Set by BaseShuttingDown.
+// Set by a host when it begins to shut down: assertion boxes are suppressed while it is true. The
+// library only reads it (BaseShuttingDown leaves it alone).
 KEST_API extern bool gbShuttingDown;
 // The product's new background colour, red in the low byte: 0xFAFAFA.
 KEST_API extern uint32_t gBackColorNew;

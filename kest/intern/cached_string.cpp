@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "kest/base/module_lifetime.h"
 #include "kest/context/lock_cs.h"
@@ -30,7 +31,7 @@ struct Slot {
 // Open addressing with linear probing, at most three quarters full, so a probe always ends at an
 // empty slot. Growing builds a bigger index and publishes it; readers still probing the old one
 // find every entry that existed when they started, and the old index is kept (on the `older`
-// chain) until the table is cleared, because a reader may still be inside it.
+// chain) until the table is cleared, when no reader can be inside it any more (see ReadGuard).
 struct Index {
   explicit Index(size_t size) : mask(size - 1), slots(new Slot[size]) {}
   size_t Size() const { return mask + 1; }
@@ -42,8 +43,16 @@ struct Index {
 constexpr size_t kFirstIndexSize = 16;
 constexpr size_t kReservedEntries = 20000;
 
+// Readers that may be probing an index or reading an entry, spread over cache lines so that
+// threads rarely count on the same one. Only a clear waits for them.
+struct alignas(64) ReaderStripe {
+  std::atomic<uint32_t> readers{0};
+};
+constexpr size_t kReaderStripes = 16;
+
 struct Table {
   CLockCS lock;
+  ReaderStripe stripes[kReaderStripes];
   std::atomic<Index*> index{new Index(kFirstIndexSize)};
   std::atomic<bool> reserved{false};
   std::atomic<size_t> entries{0};
@@ -56,6 +65,34 @@ struct Table {
 Table& TheTable() {
   static Table* const table = new Table;
   return *table;
+}
+
+// Marks the calling thread as a reader for its lifetime, so that a clear frees nothing it may
+// still touch. The count goes up before the index is loaded (both sequentially consistent), and
+// the clear publishes its new index before it reads the counts: a reader the clear does not see
+// counted therefore loads the new index.
+class ReadGuard {
+ public:
+  ReadGuard() noexcept : stripe_(TheTable().stripes[StripeOfThisStack()]) {
+    stripe_.readers.fetch_add(1, std::memory_order_seq_cst);
+  }
+  ~ReadGuard() { stripe_.readers.fetch_sub(1, std::memory_order_release); }
+  ReadGuard(const ReadGuard&) = delete;
+  ReadGuard& operator=(const ReadGuard&) = delete;
+
+ private:
+  // Threads' stacks lie far apart, so the stack address spreads them without a thread-local.
+  static size_t StripeOfThisStack() noexcept {
+    const char here = 0;
+    return (reinterpret_cast<uintptr_t>(&here) >> 16) % kReaderStripes;
+  }
+  ReaderStripe& stripe_;
+};
+
+void WaitForReaders(Table& table) noexcept {
+  for (ReaderStripe& stripe : table.stripes) {
+    while (stripe.readers.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+  }
 }
 
 }  // namespace
@@ -87,8 +124,9 @@ const Entry* FindIn(const Index* index, uint64_t key) noexcept {
   }
 }
 
+// Inside a ReadGuard: the entry stays valid while the guard lives.
 const Entry* Find(uint64_t key) noexcept {
-  return FindIn(TheTable().index.load(std::memory_order_acquire), key);
+  return FindIn(TheTable().index.load(std::memory_order_seq_cst), key);
 }
 
 bool SameText(const VelString& stored, std::u16string_view text) noexcept {
@@ -100,6 +138,7 @@ bool SameText(const VelString& stored, std::u16string_view text) noexcept {
 // Walks the key chain of `text` from its base key. Returns the key that holds the text, or 0 with
 // `free_key` set to the first key of the chain that nobody holds.
 uint64_t WalkChain(std::u16string_view text, uint64_t* free_key) noexcept {
+  ReadGuard reading;
   for (uint64_t key = CachedStringBaseKey(text);; key = NextKey(key)) {
     const Entry* entry = Find(key);
     if (entry == nullptr) {
@@ -174,6 +213,7 @@ uint64_t CachedStringBaseKey(std::u16string_view text) noexcept {
 
 const VelString* FindCachedString(uint64_t key) noexcept {
   if (key == 0) return nullptr;
+  ReadGuard reading;
   const Entry* entry = Find(key);
   return entry ? &entry->text : nullptr;
 }
@@ -186,21 +226,28 @@ CachedStringStats GetCachedStringStats() noexcept {
   stats.entries = table.entries.load(std::memory_order_relaxed);
   stats.moved_keys = table.moved_keys.load(std::memory_order_relaxed);
   stats.text_units = table.text_units.load(std::memory_order_relaxed);
-  stats.index_slots = table.index.load(std::memory_order_acquire)->Size();
+  ReadGuard reading;
+  stats.index_slots = table.index.load(std::memory_order_seq_cst)->Size();
   return stats;
 }
 
 void ClearCachedStringsForShutdown() noexcept {
   Table& table = TheTable();
   CAcquireCS guard(table.lock);
-  Index* fresh = new (std::nothrow) Index(kFirstIndexSize);
+  if (table.entries.load(std::memory_order_relaxed) == 0) return;  // nothing to free
+  Index* current = table.index.load(std::memory_order_relaxed);
+  // As many slots as before: a host that clears at the end of its life should not pay for growing
+  // the index again if it goes on interning.
+  Index* fresh = new (std::nothrow) Index(current->Size());
   if (fresh == nullptr) return;  // keep everything rather than leave no index at all
-  Index* index = table.index.exchange(fresh, std::memory_order_acq_rel);
-  for (size_t i = 0; i < index->Size(); ++i) {
-    if (index->slots[i].key.load(std::memory_order_relaxed) != 0)
-      delete index->slots[i].entry.load(std::memory_order_relaxed);
+  table.index.store(fresh, std::memory_order_seq_cst);
+  table.epoch.fetch_add(1, std::memory_order_release);
+  WaitForReaders(table);
+  for (size_t i = 0; i < current->Size(); ++i) {
+    if (current->slots[i].key.load(std::memory_order_relaxed) != 0)
+      delete current->slots[i].entry.load(std::memory_order_relaxed);
   }
-  while (index != nullptr) {
+  for (Index* index = current; index != nullptr;) {
     Index* older = index->older;
     delete index;
     index = older;
@@ -208,8 +255,6 @@ void ClearCachedStringsForShutdown() noexcept {
   table.entries.store(0, std::memory_order_relaxed);
   table.moved_keys.store(0, std::memory_order_relaxed);
   table.text_units.store(0, std::memory_order_relaxed);
-  table.reserved.store(false, std::memory_order_release);
-  table.epoch.fetch_add(1, std::memory_order_release);
 }
 
 uint64_t CachedStringEpoch() noexcept { return TheTable().epoch.load(std::memory_order_acquire); }
@@ -235,6 +280,7 @@ CachedString::operator const char16_t*() const noexcept {
 }
 
 CachedString::operator VelString() const {
+  kest::ReadGuard reading;
   const VelString* text = kest::FindCachedString(key_);
   return text ? VelString(text->GetString(), text->GetLength()) : VelString();
 }
@@ -242,11 +288,13 @@ CachedString::operator VelString() const {
 VelString CachedString::ToStringForHash() const { return static_cast<VelString>(*this); }
 
 int CachedString::GetLength() const noexcept {
+  kest::ReadGuard reading;
   const VelString* text = kest::FindCachedString(key_);
   return text ? text->GetLength() : 0;
 }
 
 int CachedString::CompareNoCase(const char16_t* text) const noexcept {
+  kest::ReadGuard reading;
   const VelString* mine = kest::FindCachedString(key_);
   const VelString empty;
   return (mine ? *mine : empty).CompareNoCase(text ? text : u"");
@@ -256,6 +304,7 @@ bool operator<(const CachedString& left, const CachedString& right) noexcept {
   if (left.Key() == right.Key()) return false;
   if (left.Key() == 0) return true;
   if (right.Key() == 0) return false;
+  kest::ReadGuard reading;
   const VelString* a = kest::FindCachedString(left.Key());
   const VelString* b = kest::FindCachedString(right.Key());
   const VelString empty;

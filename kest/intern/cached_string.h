@@ -14,7 +14,7 @@
 // append-only index). Entering a new text takes the table's CLockCS through CAcquireCS, so the
 // wait and the hold are accounted to the calling thread's CentralContext as eLockCritSec. The
 // table is never freed at static teardown: other statics may still convert handles while the
-// process exits. The first default-constructed handle of the process reserves room for 20,000
+// process exits. Only ClearCachedStringsForShutdown (BaseShuttingDown) frees its texts. The first default-constructed handle of the process reserves room for 20,000
 // texts, so that start-up loading rarely grows the table.
 #pragma once
 
@@ -95,13 +95,15 @@ struct CachedStringStats {
   size_t index_slots = 0;  // slots of the current lookup index
 };
 
-// A snapshot of the table's counters. Any thread; takes the table lock briefly (not accounted).
+// A snapshot of the table's counters. Any thread; no lock.
 KEST_API CachedStringStats GetCachedStringStats() noexcept;
 
-// Frees every entry and empties the table, for a host that shuts down in order: handles made
-// before keep their keys, which are then not in the table, and texts interned afterwards are
-// entered afresh (the 20,000-entry reservation is made again by the next default handle). Only
-// when no other thread uses handles any more: pointers from handles dangle afterwards.
+// Frees every entry and its text and empties the table, keeping the size of its index, for a host
+// that shuts down in order. Handles made before keep their keys, which are then not in the table
+// (they convert as such keys do), and texts interned afterwards are entered afresh. Threads still
+// running meanwhile see either the old table or the empty one, never a torn one: the clear waits
+// until no lookup is inside the old one before it frees it. Pointers they took before the clear
+// (from FindCachedString or a conversion to const char16_t*) become invalid. Takes the table lock.
 KEST_API void ClearCachedStringsForShutdown() noexcept;
 
 // Counts the clears: keys kept from an earlier epoch no longer stand for their texts. Any thread.
@@ -111,7 +113,8 @@ KEST_API uint64_t CachedStringEpoch() noexcept;
 // empty text at 1.
 KEST_API uint64_t CachedStringBaseKey(std::u16string_view text) noexcept;
 
-// The stored text of `key`, if any; null otherwise. Any thread; no lock.
+// The stored text of `key`, if any; null otherwise. Valid until ClearCachedStringsForShutdown.
+// Any thread; no lock.
 KEST_API const VelString* FindCachedString(uint64_t key) noexcept;
 
 // The key `text` holds in the table, or 0 when it has not been interned. Never enters anything, so

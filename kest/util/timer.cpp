@@ -113,6 +113,10 @@ uint64_t GetUBNowSec() noexcept {
   return time / 10000000;
 }
 
+int64_t ProcessRunningSec() noexcept {
+  return kest::platform::WallClockSeconds() - kest::ProcessStartTime();
+}
+
 namespace kest {
 
 int64_t ProcessStartTime() noexcept {

@@ -41,6 +41,11 @@ KEST_API uint32_t TimerEnd100thms(int64_t start) noexcept;
 // Whole seconds since boot, not counting time the machine slept; 0 when the clock is unavailable.
 KEST_API uint64_t GetUBNowSec() noexcept;
 
+// Wall-clock seconds since the library was loaded into this process: now minus
+// kest::ProcessStartTime(), both whole seconds of the wall clock. Negative when the clock has been
+// set back before the load time since. Any thread.
+KEST_API int64_t ProcessRunningSec() noexcept;
+
 namespace kest {
 
 // Wall-clock seconds since 1970-01-01 UTC at which the library was loaded into this process.
