@@ -40,4 +40,8 @@ set(KEST_PUBLIC_HEADERS
   kest/theme/app_colors.h
   kest/platform/process.h
   kest/module/shutdown.h
+  kest/platform/ui_tree.h
+  kest/lang/window_translation.h
+  kest/diag/stack_trace.h
+  kest/diag/heap_tracking.h
 )

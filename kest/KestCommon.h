@@ -39,3 +39,7 @@
 #include "kest/theme/app_colors.h"
 #include "kest/platform/process.h"
 #include "kest/module/shutdown.h"
+#include "kest/platform/ui_tree.h"
+#include "kest/lang/window_translation.h"
+#include "kest/diag/stack_trace.h"
+#include "kest/diag/heap_tracking.h"

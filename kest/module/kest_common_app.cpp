@@ -4,6 +4,7 @@
 #include <new>
 
 #include "kest/base/module_lifetime.h"
+#include "kest/diag/heap_tracking.h"
 #include "kest/diag/module_globals.h"
 #include "kest/format/brace_format.h"
 #include "kest/lang/process_constants.h"
@@ -30,8 +31,7 @@ alignas(CKestCommonApp) unsigned char g_app_storage[sizeof(CKestCommonApp)];
 std::atomic<bool> g_process_ending{false};
 std::atomic<CKestCommonApp*> g_app{nullptr};
 
-// The load order of the library's static objects, and the reverse at unload. Objects 11 and 12
-// (heap-creation tracking) join in their places as they arrive.
+// The load order of the library's static objects, and the reverse at unload.
 class ModuleLifetime {
  public:
   ModuleLifetime() {
@@ -44,9 +44,11 @@ class ModuleLifetime {
     detail::StartCachedStrings();                                                // 7, 8
     detail::StartColorLock();                                                    // 9
     detail::StartColorCache();                                                   // 10
+    detail::StartHeapRecord();                                                   // 11, 12
     g_app.store(new (g_app_storage) CKestCommonApp, std::memory_order_release);  // 13
-    detail::StartTranslationMap();                                               // 14
-    detail::StartTranslationLock();                                              // 15
+    detail::StartHeapTracking();
+    detail::StartTranslationMap();   // 14
+    detail::StartTranslationLock();  // 15
     SetBaseLanguageTest(&IsEnglishBuild);
 #if !defined(_WIN32) || defined(KEST_STATIC)
     // A Windows DLL runs this from DllMain, with the handle the loader gives.
@@ -60,6 +62,7 @@ class ModuleLifetime {
     detail::StopTranslationMap();
     CKestCommonApp* app = g_app.exchange(nullptr, std::memory_order_acq_rel);
     if (app != nullptr) app->~CKestCommonApp();
+    detail::StopHeapRecord();
     detail::StopColorCache();
     detail::StopColorLock();
     detail::StopResourceStringCache();

@@ -1,6 +1,7 @@
 // The POSIX heap is the C runtime's allocator behind a handle of its own: malloc already keeps
 // per-thread arenas, which is what the low-fragmentation policy buys on Windows, and a handle keeps
 // the calling code identical on both platforms.
+#include <atomic>
 #include <cstdlib>
 
 #include "kest/platform/heap.h"
@@ -15,7 +16,19 @@ struct PosixHeap {
 
 }  // namespace
 
-HeapHandle CreatePrivateHeap() noexcept { return new (std::nothrow) PosixHeap; }
+namespace {
+HeapHandle SystemCreate(uint32_t, size_t, size_t) { return new (std::nothrow) PosixHeap; }
+std::atomic<HeapCreator> g_creator{SystemCreate};
+}  // namespace
+
+HeapHandle CreatePrivateHeap() noexcept {
+  return g_creator.load(std::memory_order_acquire)(0, 0, 0);
+}
+
+HeapCreator InstallHeapCreateHook(HeapCreator hook) noexcept {
+  if (hook != nullptr) g_creator.store(hook, std::memory_order_release);
+  return SystemCreate;
+}
 
 void* HeapAllocate(HeapHandle heap, size_t size) noexcept {
   if (heap == nullptr) return nullptr;

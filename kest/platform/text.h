@@ -18,4 +18,8 @@ KEST_API int NarrowToUtf16(const char* text, int length, char16_t* out, int capa
 // becomes U+FFFD); Windows uses the ANSI code page (unmappable characters become '?').
 KEST_API int Utf16ToNarrow(const char16_t* text, int length, char* out, int capacity) noexcept;
 
+// The largest length no greater than `limit` at which `text` (of `length` bytes) can be cut without
+// splitting a character: UTF-8 on POSIX, the ANSI code page's lead and trail bytes on Windows.
+KEST_API size_t NarrowCharBoundary(const char* text, size_t length, size_t limit) noexcept;
+
 }  // namespace kest::platform

@@ -41,4 +41,15 @@ int Utf16ToNarrow(const char16_t* text, int length, char* out, int capacity) noe
   return needed;
 }
 
+size_t NarrowCharBoundary(const char* text, size_t length, size_t limit) noexcept {
+  if (limit >= length) return length;
+  size_t at = 0;
+  while (at < limit) {
+    const size_t width = IsDBCSLeadByte(static_cast<BYTE>(text[at])) && at + 1 < length ? 2 : 1;
+    if (at + width > limit) break;
+    at += width;
+  }
+  return at;
+}
+
 }  // namespace kest::platform

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "kest/kest_export.h"
 
-// Declared as windows.h declares it, so that both headers may be included in either order.
+// Declared as windows.h declares them, so that both headers may be included in either order.
 struct HWND__;
 typedef HWND__* HWND;
+struct HMENU__;
+typedef HMENU__* HMENU;
 
 namespace kest::platform {
 
@@ -42,8 +45,9 @@ KEST_API bool UserPrefersDark();
 
 // The window calls a repaint needs. Windows: GetForegroundWindow, GetActiveWindow,
 // EnumChildWindows (every descendant, parents before their children), GetParent and
-// InvalidateRect of the whole client area with erasing. POSIX has no windows of its own: the
-// foreground and active windows are null and the other calls do nothing.
+// InvalidateRect of the whole client area with erasing. POSIX: the foreground and active windows
+// are null; descendants and parents are those of the UiWindow tree (kest/platform/ui_tree.h), and
+// invalidating does nothing.
 struct WindowSystem {
   HWND (*foreground)();
   HWND (*active)();
@@ -58,5 +62,33 @@ KEST_API const WindowSystem& CurrentWindowSystem() noexcept;
 // Test seam: while set, `system` (which must outlive its use) stands in for the window calls, so
 // repaints can be watched without a display. Null restores the system's.
 KEST_API void SetWindowSystemForTesting(const WindowSystem* system) noexcept;
+
+// Window texts and menus, what translation relies on. Windows: the user32 calls named. POSIX: the
+// UiWindow and UiMenu objects alive in this process (kest/platform/ui_tree.h). A handle that names
+// no live window or menu (null, destroyed, or never made) reads as empty or 0, is never written
+// and never dereferenced. For the thread that owns the windows.
+
+// IsWindow.
+KEST_API bool IsLiveWindow(HWND window) noexcept;
+// GetClassNameW into 1024 units: at most 1023.
+KEST_API std::u16string WindowClassName(HWND window);
+// GetWindowTextW into 1024 units: the first 1023 at most.
+KEST_API std::u16string WindowTextStart(HWND window);
+// The whole text: GetWindowTextLengthW, then GetWindowTextW with room for it (again while the
+// text grows meanwhile).
+KEST_API std::u16string WholeWindowText(HWND window);
+// SetWindowTextW. False when the window is dead or refuses the text.
+KEST_API bool SetWindowTextOf(HWND window, const char16_t* text);
+
+// GetMenuItemCount: 0 for a dead menu (user32's -1 becomes 0).
+KEST_API int MenuItemCount(HMENU menu) noexcept;
+// GetSubMenu: the pop-up menu the item at `position` opens, or null.
+KEST_API HMENU SubMenuAt(HMENU menu, int position) noexcept;
+// GetMenuItemInfoW with MIIM_STRING by position, its size asked first: the whole text; empty for
+// separators and items without text.
+KEST_API std::u16string MenuItemText(HMENU menu, int position);
+// SetMenuItemInfoW by position with cbSize 80 and mask 0x40 (MIIM_STRING): the text and nothing
+// else. False when the menu is dead or the position has no item.
+KEST_API bool SetMenuItemText(HMENU menu, int position, const char16_t* text);
 
 }  // namespace kest::platform

@@ -111,10 +111,12 @@ int ShowSystemMessageBox(const char16_t* title, const char16_t* text, uint32_t s
   return 0;
 }
 
-// No windows of the library's own: nothing to repaint.
+void ForEachUiDescendant(HWND window, void (*each)(HWND, void*), void* user);
+HWND UiParent(HWND window);
+
+// No foreground window and nothing to repaint; the tree is the UiWindow objects'.
 extern const WindowSystem kSystemWindows = {
-    [] { return HWND{}; },       [] { return HWND{}; }, [](HWND, void (*)(HWND, void*), void*) {},
-    [](HWND) { return HWND{}; }, [](HWND) {},
+    [] { return HWND{}; }, [] { return HWND{}; }, ForEachUiDescendant, UiParent, [](HWND) {},
 };
 
 }  // namespace detail

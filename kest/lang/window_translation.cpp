@@ -1,0 +1,113 @@
+#include "kest/lang/window_translation.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "kest/lang/language.h"
+#include "kest/strings/vel_string.h"
+
+namespace kest {
+namespace {
+
+// The text each window had when it was translated, so that a window already showing a translation
+// can be translated again from its English text. Shared by every UI thread, so it has a lock,
+// held only around each access (never across a lookup or a window call).
+struct OriginalTexts {
+  std::mutex lock;
+  std::map<HWND, VelString> texts;
+};
+
+OriginalTexts& gWindowOriginalTexts() {
+  static OriginalTexts* const texts = new OriginalTexts;
+  return *texts;
+}
+
+void Remember(HWND window, const VelString& text) {
+  OriginalTexts& originals = gWindowOriginalTexts();
+  std::lock_guard<std::mutex> guard(originals.lock);
+  originals.texts[window] = text;
+}
+
+VelString RememberedOrEmpty(HWND window) {
+  OriginalTexts& originals = gWindowOriginalTexts();
+  std::lock_guard<std::mutex> guard(originals.lock);
+  return originals.texts[window];  // a window without one keeps an empty entry
+}
+
+bool EqualsNoCase(const std::u16string& text, const char16_t* word) {
+  return VelString(text).CompareNoCase(word) == 0;
+}
+
+bool LeftAlone(HWND window) {
+  const std::u16string class_name = platform::WindowClassName(window);
+  for (const char16_t* skipped : {u"ListBox", u"Edit", u"ComboBox"}) {
+    if (EqualsNoCase(class_name, skipped)) return true;
+  }
+  return EqualsNoCase(platform::WindowTextStart(window), u"ASSERT");
+}
+
+void TranslateText(HWND window) {
+  const VelString text(platform::WholeWindowText(window));
+  if (text.IsEmpty()) return;
+  VelString translation = ::GetTranslatedText(text.GetString());
+  if (!translation.IsEmpty()) {
+    Remember(window, text);
+  } else {
+    translation = ::GetTranslatedText(RememberedOrEmpty(window).GetString());
+    if (!translation.IsEmpty()) Remember(window, text);
+  }
+  if (!translation.IsEmpty()) platform::SetWindowTextOf(window, translation.GetString());
+}
+
+constexpr int kMaxMenuDepth = 32;
+constexpr int kPopupPositions = 10;
+
+void TranslateMenuHandle(HMENU menu, int depth) {
+  if (depth >= kMaxMenuDepth) return;
+  for (int position = 0; position < kPopupPositions; ++position) {
+    if (HMENU popup = platform::SubMenuAt(menu, position)) TranslateMenuHandle(popup, depth + 1);
+  }
+  for (int position = 0; position < platform::MenuItemCount(menu); ++position) {
+    const std::u16string text = platform::MenuItemText(menu, position);
+    const VelString translation = ::GetTranslatedText(text.c_str());
+    if (!translation.IsEmpty()) platform::SetMenuItemText(menu, position, translation.GetString());
+  }
+}
+
+}  // namespace
+
+size_t RememberedWindowTexts() noexcept {
+  OriginalTexts& originals = gWindowOriginalTexts();
+  std::lock_guard<std::mutex> guard(originals.lock);
+  return originals.texts.size();
+}
+
+}  // namespace kest
+
+CMenu* CMenu::FromHandle(HMENU menu) {
+  if (menu == nullptr) return nullptr;
+  thread_local std::map<HMENU, CMenu> menus;
+  CMenu& object = menus[menu];
+  object.m_hMenu = menu;
+  return &object;
+}
+
+void TranslateMenu(CMenu* menu) {
+  if (menu == nullptr) return;
+  kest::TranslateMenuHandle(menu->m_hMenu, 0);
+}
+
+void TranslateWindow(HWND window, bool skip_descendants) {
+  if (!kest::IsTranslating()) return;
+  // A null window would make the enumeration below walk every top-level window of the desktop.
+  if (!kest::platform::IsLiveWindow(window)) return;
+  if (kest::LeftAlone(window)) return;
+  kest::TranslateText(window);
+  if (skip_descendants) return;
+  kest::platform::CurrentWindowSystem().for_each_descendant(
+      window, [](HWND child, void*) { TranslateWindow(child, true); }, nullptr);
+  kest::OriginalTexts& originals = kest::gWindowOriginalTexts();
+  std::lock_guard<std::mutex> guard(originals.lock);
+  originals.texts.clear();
+}
