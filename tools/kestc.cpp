@@ -2,11 +2,14 @@
 // host module does, so every subcommand is also a check that the exported interface works.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kest/KestCommon.h"
@@ -17,6 +20,8 @@
 #include "kest/platform/sessions.h"
 
 #if defined(_WIN32)
+#include <windows.h>
+// io.h after windows.h, as the rest of the library includes them.
 #include <io.h>
 #else
 #include <unistd.h>
@@ -1038,6 +1043,149 @@ bool SwatchesWanted() {
 #endif
 }
 
+// kestc stack [--repeat N]: this program's own stack trace, then how long the first trace (which
+// sets the symbols up) and the warm ones took.
+int RunStack(int argc, char** argv) {
+  int repeat = 100;
+  if (argc == 2 && std::strcmp(argv[0], "--repeat") == 0 && std::atoi(argv[1]) > 0) {
+    repeat = std::atoi(argv[1]);
+  } else if (argc != 0) {
+    std::fprintf(stderr, "usage: kestc stack [--repeat N]\n");
+    return 2;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto first_start = Clock::now();
+  const VelString trace = GetStackTrace();
+  const double first_ms =
+      std::chrono::duration<double, std::milli>(Clock::now() - first_start).count();
+  std::fputs(Narrow(trace).c_str(), stdout);
+  const auto warm_start = Clock::now();
+  for (int i = 0; i < repeat; ++i) GetStackTrace();
+  const double warm_us =
+      std::chrono::duration<double, std::micro>(Clock::now() - warm_start).count() / repeat;
+  std::printf("first trace: %.1f ms; warm trace: %.1f us (mean of %d)\n", first_ms, warm_us,
+              repeat);
+  return 0;
+}
+
+// kestc heaps: makes one heap and lists every heap recorded with its creating stack. Tracking is
+// switched on at load by HKEY_LOCAL_MACHINE "software\Quillon" "HookHeapCreate" = 1 (on POSIX in
+// the registry file, KEST_REGISTRY_FILE or /etc/kest/registry.reg).
+int RunHeaps(int argc, char**) {
+  if (argc != 0) {
+    std::fprintf(stderr, "usage: kestc heaps\n");
+    return 2;
+  }
+  if (!kest::HeapTrackingInstalled()) {
+    std::printf(
+        "heap-creation tracking is off (HookHeapCreate = 1 under HKEY_LOCAL_MACHINE "
+        "software\\Quillon turns it on at load)\n");
+  }
+  kest::platform::HeapHandle heap = kest::platform::CreatePrivateHeap();
+  const std::map<void*, VelString>* stacks = GetHeapCreationStacks();
+  for (const auto& [handle, stack] : *stacks) {
+    std::printf("heap %p%s:\n%s\n", handle, handle == heap ? " (made by kestc heaps)" : "",
+                stack.IsEmpty() ? "\t(made while another stack was taken)" : Narrow(stack).c_str());
+  }
+  std::printf("%zu heap(s) recorded\n", stacks->size());
+  kest::platform::DestroyPrivateHeap(heap);
+  return 0;
+}
+
+// A sample dialog and menu for kestc menu: real ones on Windows, the UiWindow tree on POSIX.
+#if defined(_WIN32)
+struct SampleUi {
+  SampleUi() {
+    dialog = CreateWindowExW(0, L"Static", L"Settings", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr,
+                             nullptr, nullptr);
+    for (const auto& [kind, text] : kControls)
+      CreateWindowExW(0, kind, text, WS_CHILD, 0, 0, 80, 20, dialog, nullptr, nullptr, nullptr);
+    menu = CreateMenu();
+    HMENU file = CreatePopupMenu();
+    AppendMenuW(file, MF_STRING, 1, L"&Open\tCtrl+O");
+    AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(file, MF_STRING, 2, L"E&xit");
+    AppendMenuW(menu, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(file), L"&File");
+    AppendMenuW(menu, MF_STRING, 3, L"&Help");
+  }
+  ~SampleUi() {
+    DestroyMenu(menu);
+    DestroyWindow(dialog);
+  }
+  static constexpr std::pair<const wchar_t*, const wchar_t*> kControls[] = {
+      {L"Button", L"OK"}, {L"Button", L"Cancel"}, {L"Static", L"Name:"}, {L"Edit", L"Name:"}};
+  HWND dialog = nullptr;
+  HMENU menu = nullptr;
+};
+#else
+struct SampleUi {
+  SampleUi() {
+    file.AppendItem(u"&Open\tCtrl+O");
+    file.AppendSeparator();
+    file.AppendItem(u"E&xit");
+    bar.AppendItem(u"&File", &file);
+    bar.AppendItem(u"&Help");
+    dialog_handle = dialog.Handle();
+    menu = bar.Handle();
+  }
+  kest::UiWindow dialog{u"#32770", u"Settings"};
+  kest::UiWindow ok{u"Button", u"OK", &dialog}, cancel{u"Button", u"Cancel", &dialog};
+  kest::UiWindow label{u"Static", u"Name:", &dialog}, edit{u"Edit", u"Name:", &dialog};
+  kest::UiMenu file, bar;
+  HWND dialog_handle = nullptr;
+  HMENU menu = nullptr;
+};
+#endif
+
+void PrintSample(HWND dialog, HMENU menu) {
+  std::printf("  window \"%s\"\n", kest::ToUtf8(kest::platform::WholeWindowText(dialog)).c_str());
+  kest::platform::CurrentWindowSystem().for_each_descendant(
+      dialog,
+      [](HWND child, void*) {
+        std::printf("    %-7s \"%s\"\n",
+                    kest::ToUtf8(kest::platform::WindowClassName(child)).c_str(),
+                    kest::ToUtf8(kest::platform::WholeWindowText(child)).c_str());
+      },
+      nullptr);
+  const auto print_menu = [](HMENU m, const char* indent, auto& self) -> void {
+    for (int i = 0; i < kest::platform::MenuItemCount(m); ++i) {
+      const std::string text = kest::ToUtf8(kest::platform::MenuItemText(m, i));
+      std::printf("%s\"%s\"\n", indent,
+                  text.empty() ? "----" : Escaped(VelString(kest::ToUtf16(text))).c_str());
+      if (HMENU popup = kest::platform::SubMenuAt(m, i)) self(popup, "      ", self);
+    }
+  };
+  std::printf("  menu\n");
+  print_menu(menu, "    ", print_menu);
+}
+
+// kestc menu [TAG]: a sample dialog and menu before and after translation into TAG, whose
+// language file lies in the Languages folder beside kestc.
+int RunMenu(int argc, char** argv) {
+  if (argc > 1) {
+    std::fprintf(stderr, "usage: kestc menu [TAG]\n");
+    return 2;
+  }
+  SetLanguage(argc == 1 ? kest::ToUtf16(argv[0]).c_str() : nullptr);
+  SampleUi sample;
+#if defined(_WIN32)
+  HWND dialog = sample.dialog;
+  if (dialog == nullptr) {
+    std::fprintf(stderr, "kestc: no window could be made (no display?)\n");
+    return 1;
+  }
+#else
+  HWND dialog = sample.dialog_handle;
+#endif
+  std::printf("before (language %s):\n", Narrow(GetLangTag()).c_str());
+  PrintSample(dialog, sample.menu);
+  TranslateWindow(dialog, false);
+  TranslateMenu(CMenu::FromHandle(sample.menu));
+  std::printf("after:\n");
+  PrintSample(dialog, sample.menu);
+  return 0;
+}
+
 // kestc colors [--dark] [--system]: every colour as this program resolves it, from Colors.ini
 // beside kestc (which it fills in, as any host would).
 int RunColors(int argc, char** argv) {
@@ -1103,6 +1251,11 @@ const Command kCommands[] = {
     {"const", "kestc const [--clean] TEXT",
      "the process constant a text makes (\"$VER$\" is kestc's version)", RunConst},
     {"paths", "kestc paths", "the application folder and a system-folder path", RunPaths},
+    {"stack", "kestc stack [--repeat N]", "kestc's own stack trace, and first and warm times",
+     RunStack},
+    {"heaps", "kestc heaps", "the heaps recorded with their creating stacks (when switched on)",
+     RunHeaps},
+    {"menu", "kestc menu [TAG]", "a sample dialog and menu before and after translation", RunMenu},
     {"help", "kestc help", "this list", RunHelp},
 };
 

@@ -101,9 +101,14 @@ void StartHeapTracking() noexcept {
 void StopHeapRecord() noexcept {
   Record* record = g_record.load(std::memory_order_acquire);
   if (record == nullptr) return;
-  if (g_record_lock != nullptr) g_record_lock->Acquire();
-  g_record.store(nullptr, std::memory_order_release);
-  if (g_record_lock != nullptr) g_record_lock->Release();
+  if (platform::SpinningLock* lock = g_record_lock) {
+    // A hook still running on another thread finishes its entry first, then finds no record.
+    lock->Acquire();
+    g_record.store(nullptr, std::memory_order_release);
+    lock->Release();
+  } else {
+    g_record.store(nullptr, std::memory_order_release);
+  }
   record->~Record();
 }
 

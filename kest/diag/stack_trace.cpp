@@ -142,15 +142,25 @@ VelString Wide(const std::string& narrow) {
   return text;
 }
 
-// Frames of the own stack, or of the test's source.
-size_t CaptureFrames(std::vector<TraceFrame>& frames, bool& failed) {
-  frames.resize(kMaxFrames + 1);
+// Frames of the own stack, or of the test's source, into `frames`: into `room` when they fit (the
+// usual stack), else into `spill`, sized for the longest walk.
+size_t Walk(TraceFrame* frames, size_t capacity, bool& failed) {
   failed = false;
   if (auto source = g_frame_source.load(std::memory_order_acquire))
-    return source(frames.data(), frames.size(), failed);
+    return source(frames, capacity, failed);
   static_assert(sizeof(TraceFrame) == sizeof(platform::StackFrame));
-  return platform::WalkOwnStack(reinterpret_cast<platform::StackFrame*>(frames.data()),
-                                frames.size(), failed);
+  return platform::WalkOwnStack(reinterpret_cast<platform::StackFrame*>(frames), capacity, failed);
+}
+
+constexpr size_t kFramesInRoom = 256;
+
+const TraceFrame* CaptureFrames(TraceFrame (&room)[kFramesInRoom], std::vector<TraceFrame>& spill,
+                                size_t& count, bool& failed) {
+  count = Walk(room, kFramesInRoom, failed);
+  if (count < kFramesInRoom) return room;
+  spill.resize(kMaxFrames + 1);
+  count = Walk(spill.data(), spill.size(), failed);
+  return spill.data();
 }
 
 }  // namespace
@@ -271,9 +281,11 @@ bool StackWalker::ShowCallstack() {
     }
   }
 
-  std::vector<TraceFrame> frames;
+  TraceFrame room[kFramesInRoom];
+  std::vector<TraceFrame> spill;
+  size_t count = 0;
   bool walk_failed = false;
-  const size_t count = CaptureFrames(frames, walk_failed);
+  const TraceFrame* frames = CaptureFrames(room, spill, count, walk_failed);
   std::unique_ptr<FrameRecord> record(new FrameRecord);
   uint32_t self_returns = 0;
   for (size_t i = 0; i < count; ++i) {

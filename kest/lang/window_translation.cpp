@@ -1,8 +1,10 @@
 #include "kest/lang/window_translation.h"
 
-#include <map>
+#include <algorithm>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kest/lang/language.h"
 #include "kest/strings/vel_string.h"
@@ -11,11 +13,20 @@ namespace kest {
 namespace {
 
 // The text each window had when it was translated, so that a window already showing a translation
-// can be translated again from its English text. Shared by every UI thread, so it has a lock,
-// held only around each access (never across a lookup or a window call).
+// can be translated again from its English text: ordered by handle, kept flat so that its room
+// outlives the clear at the end of every call. Shared by every UI thread, so it has a lock, held
+// only around each access (never across a lookup or a window call).
 struct OriginalTexts {
   std::mutex lock;
-  std::map<HWND, VelString> texts;
+  std::vector<std::pair<HWND, VelString>> texts;
+
+  // Under the lock: the entry of `window`, made empty if there is none.
+  VelString& At(HWND window) {
+    auto at = std::lower_bound(texts.begin(), texts.end(), window,
+                               [](const auto& entry, HWND key) { return entry.first < key; });
+    if (at == texts.end() || at->first != window) at = texts.emplace(at, window, VelString());
+    return at->second;
+  }
 };
 
 OriginalTexts& gWindowOriginalTexts() {
@@ -26,17 +37,23 @@ OriginalTexts& gWindowOriginalTexts() {
 void Remember(HWND window, const VelString& text) {
   OriginalTexts& originals = gWindowOriginalTexts();
   std::lock_guard<std::mutex> guard(originals.lock);
-  originals.texts[window] = text;
+  originals.At(window) = text;
 }
 
 VelString RememberedOrEmpty(HWND window) {
   OriginalTexts& originals = gWindowOriginalTexts();
   std::lock_guard<std::mutex> guard(originals.lock);
-  return originals.texts[window];  // a window without one keeps an empty entry
+  return originals.At(window);  // a window without one keeps an empty entry
 }
 
-bool EqualsNoCase(const std::u16string& text, const char16_t* word) {
-  return VelString(text).CompareNoCase(word) == 0;
+// VelString::CompareNoCase's equality, without making a string of the window's text.
+bool EqualsNoCase(std::u16string_view text, std::u16string_view word) {
+  const size_t end = std::min(text.find(u'\0'), text.size());
+  if (end != word.size()) return false;
+  for (size_t i = 0; i < end; ++i) {
+    if (ToUpper(text[i]) != ToUpper(word[i])) return false;
+  }
+  return true;
 }
 
 bool LeftAlone(HWND window) {

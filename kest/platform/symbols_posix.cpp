@@ -1,3 +1,4 @@
+#include <elfutils/libdw.h>
 #include <elfutils/libdwfl.h>
 #include <link.h>
 #include <pwd.h>
@@ -76,6 +77,21 @@ std::string BaseName(const char* path) {
   return slash != nullptr ? slash + 1 : path;
 }
 
+// The line of `address` from the compile unit whose ranges hold it. libdw finds the unit through
+// .debug_aranges, which clang does not emit by default; this walks the units instead.
+Dwarf_Line* LineFromUnits(Dwfl_Module* module, Dwarf_Addr address) {
+  Dwarf_Addr bias = 0;
+  for (Dwarf_Die* unit = dwfl_module_nextcu(module, nullptr, &bias); unit != nullptr;
+       unit = dwfl_module_nextcu(module, unit, &bias)) {
+    const Dwarf_Addr at = address - bias;
+    Dwarf_Addr base = 0, start = 0, end = 0;
+    for (ptrdiff_t offset = 0; (offset = dwarf_ranges(unit, offset, &base, &start, &end)) > 0;) {
+      if (at >= start && at < end) return dwarf_getsrc_die(unit, at);
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 bool PrepareSymbols(SymbolSetup& setup) {
@@ -145,15 +161,22 @@ void LookupSymbols(uint64_t address, FrameSymbols& out) {
     out.full_name = DemangledName(raw);
     out.short_name = out.full_name.empty() ? std::string() : NameWithoutParameters(out.full_name);
   }
-  Dwfl_Line* line = dwfl_module_getsrc(module, address);
   int line_number = 0;
-  const char* file = line != nullptr
-                         ? dwfl_lineinfo(line, nullptr, &line_number, nullptr, nullptr, nullptr)
-                         : nullptr;
+  const char* file = nullptr;
+  if (Dwfl_Line* line = dwfl_module_getsrc(module, address)) {
+    file = dwfl_lineinfo(line, nullptr, &line_number, nullptr, nullptr, nullptr);
+  } else {
+    out.line_error = dwfl_errno();
+    if (Dwarf_Line* unit_line = LineFromUnits(module, address)) {
+      file = dwarf_linesrc(unit_line, nullptr, nullptr);
+      dwarf_lineno(unit_line, &line_number);
+    }
+  }
   if (file == nullptr) {
     out.line_failed = true;
-    out.line_error = dwfl_errno();
+    if (out.line_error == 0) out.line_error = dwfl_errno();
   } else {
+    out.line_error = 0;
     out.file = file;
     out.line = static_cast<uint32_t>(line_number);
   }
