@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "kest/base/utf.h"
 #include "kest/diag/heap_tracking.h"
 #include "kest/diag/stack_trace.h"
 #include "kest/platform/heap.h"
@@ -20,20 +22,21 @@
 
 namespace {
 
-#if !defined(_WIN32)
 // The switch is read when the library loads, so each value is tried in a child process that
-// loads it afresh with a registry file of its own.
+// loads it afresh: with a registry file of its own on POSIX, with Wine's registry on Windows.
 TEST(HeapTrackingSwitch, OnlyOneInstallsTheHook) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+#if !defined(_WIN32)
   const std::string file = ScratchPath("kest_heap_switch_").string() + ".reg";
   setenv("KEST_REGISTRY_FILE", file.c_str(), 1);
+#endif
   const struct {
     bool write;
     uint32_t value;
     int installed;
   } cases[] = {{true, 1, 1}, {true, 2, 0}, {true, 0, 0}, {false, 0, 0}};
   for (const auto& c : cases) {
-    std::remove(file.c_str());
+    kest::platform::DeleteMachineKeyForTesting(u"software\\Quillon");
     if (c.write) {
       ASSERT_TRUE(kest::platform::WriteMachineDwordForTesting(u"software\\Quillon",
                                                               u"HookHeapCreate", c.value));
@@ -42,10 +45,12 @@ TEST(HeapTrackingSwitch, OnlyOneInstallsTheHook) {
                 testing::ExitedWithCode(c.installed), "")
         << c.value;
   }
+  kest::platform::DeleteMachineKeyForTesting(u"software\\Quillon");
+#if !defined(_WIN32)
   std::remove(file.c_str());
   unsetenv("KEST_REGISTRY_FILE");
-}
 #endif
+}
 
 kest::platform::HeapHandle NewHeap() {
 #if defined(_WIN32)
@@ -175,5 +180,26 @@ TEST_F(HeapTracking, ConcurrentCreatorsAndReaders) {
     }
   }
 }
+
+#if defined(_WIN32)
+// A module loaded after tracking is installed has its HeapCreate import patched as it loads.
+TEST_F(HeapTracking, AModuleLoadedLaterIsTracked) {
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  const std::filesystem::path dll =
+      std::filesystem::path(exe).parent_path() / "kest_test_module.dll";
+  HMODULE module = LoadLibraryW(dll.wstring().c_str());
+  ASSERT_NE(module, nullptr);
+  using Make = void* (*)();
+  const auto make = reinterpret_cast<Make>(
+      reinterpret_cast<void*>(GetProcAddress(module, "KestTestModuleMakeHeap")));
+  ASSERT_NE(make, nullptr);
+  void* heap = make();
+  ASSERT_NE(heap, nullptr);
+  EXPECT_NE(StackOf(heap).find(u"KestTestModuleMakeHeap"), std::u16string::npos)
+      << kest::ToUtf8(StackOf(heap));
+  HeapDestroy(heap);
+}
+#endif
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +11,12 @@
 #include "kest/base/utf.h"
 #include "kest/diag/stack_trace.h"
 #include "kest/platform/symbols.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 namespace {
 
@@ -209,6 +216,39 @@ TEST(StackTrace, TheWalkEndsOnEndlessAndBrokenStacks) {
     }
   }
   kest::SetFrameSourceForTesting(nullptr);
+}
+
+// A module loaded after the symbols were set up shows its functions: the engine learns of it.
+TEST(StackTrace, AModuleLoadedLaterIsKnown) {
+  ASSERT_FALSE(GetStackTrace().IsEmpty());
+  using Trace = void (*)(VelString*);
+#if defined(_WIN32)
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  HMODULE module = LoadLibraryW(
+      (std::filesystem::path(exe).parent_path() / "kest_test_module.dll").wstring().c_str());
+  ASSERT_NE(module, nullptr);
+  const auto trace = reinterpret_cast<Trace>(
+      reinterpret_cast<void*>(GetProcAddress(module, "KestTestModuleTrace")));
+#else
+  void* module = dlopen(
+      (std::filesystem::canonical("/proc/self/exe").parent_path() / "kest_test_module.so").c_str(),
+      RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  const auto trace = reinterpret_cast<Trace>(dlsym(module, "KestTestModuleTrace"));
+#endif
+  ASSERT_NE(trace, nullptr);
+  VelString text;
+  trace(&text);
+  const std::vector<std::string> lines = Lines(Utf8(text));
+  const size_t at = LineWith(lines, "KestTestModuleTrace");
+  ASSERT_LT(at, lines.size()) << Utf8(text);
+  EXPECT_NE(lines[at].find("test_module.cpp ("), std::string::npos) << lines[at];
+#if defined(_WIN32)
+  FreeLibrary(module);
+#else
+  dlclose(module);
+#endif
 }
 
 // A trace asked for inside a trace (an allocator hook would) is empty and does not deadlock.

@@ -273,6 +273,7 @@ bool StackWalker::ShowCallstack() {
     ReportSymbolInit(state.setup.search_path.c_str(), state.setup.options,
                      state.setup.user.c_str());
   }
+  platform::RefreshSymbols();
   if (keep) {
     const uint64_t changes = platform::ModuleChangeCount();
     if (changes != state.module_changes || state.lines.size() >= kMaxKeptAddresses) {

@@ -57,6 +57,9 @@ struct FrameSymbols {
 // refusing the process); the next call tries again. `setup` is filled on the call that sets up.
 KEST_API bool PrepareSymbols(SymbolSetup& setup);
 
+// Tells the engine about modules loaded or unloaded since it last looked (cheap when none were).
+KEST_API void RefreshSymbols();
+
 // Forgets the engine's set-up, so the next PrepareSymbols starts afresh (a first trace again).
 KEST_API void ReleaseSymbols() noexcept;
 

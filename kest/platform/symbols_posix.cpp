@@ -112,6 +112,16 @@ bool PrepareSymbols(SymbolSetup& setup) {
   return true;
 }
 
+void RefreshSymbols() {
+  if (g_dwfl == nullptr) return;
+  const uint64_t changes = ModuleChangeCount();
+  if (changes == g_reported_changes) return;
+  // A library came or went since the modules were reported: report them again (libdw keeps what
+  // it read of the modules that are still there).
+  ReportModules(g_dwfl);
+  g_reported_changes = changes;
+}
+
 void ReleaseSymbols() noexcept {
   if (g_dwfl != nullptr) dwfl_end(g_dwfl);
   g_dwfl = nullptr;
@@ -129,13 +139,6 @@ void LookupSymbols(uint64_t address, FrameSymbols& out) {
   if (g_dwfl == nullptr) {
     out.module_failed = out.symbol_failed = out.line_failed = true;
     return;
-  }
-  const uint64_t changes = ModuleChangeCount();
-  if (changes != g_reported_changes) {
-    // A library came or went since the modules were reported: report them again (libdw keeps
-    // what it read of the modules that are still there).
-    ReportModules(g_dwfl);
-    g_reported_changes = changes;
   }
   Dwfl_Module* module = dwfl_addrmodule(g_dwfl, address);
   if (module == nullptr) {

@@ -32,7 +32,8 @@ struct DbgHelp {
 };
 
 DbgHelp g_help;
-HANDLE g_process = nullptr;  // our own duplicate, so a host's use of dbghelp cannot clash
+HANDLE g_process = nullptr;
+uint64_t g_loaded_changes = 0;  // our own duplicate, so a host's use of dbghelp cannot clash
 
 template <typename F>
 bool Bind(HMODULE module, const char* name, F& out) {
@@ -159,8 +160,19 @@ bool PrepareSymbols(SymbolSetup& setup) {
     setup.os_suite = version.wSuiteMask;
     setup.os_product = version.wProductType;
   }
+  g_loaded_changes = ModuleChangeCount();
   LoadModules(setup);
   return true;
+}
+
+void RefreshSymbols() {
+  if (g_process == nullptr) return;
+  const uint64_t changes = ModuleChangeCount();
+  if (changes == g_loaded_changes) return;
+  g_loaded_changes = changes;
+  // Loading a module the engine holds already changes nothing; new ones join.
+  SymbolSetup ignored;
+  LoadModules(ignored);
 }
 
 void ReleaseSymbols() noexcept {
