@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
-#include <utility>
-#include <vector>
+#include <unordered_map>
 
 #include "kest/lang/language.h"
 #include "kest/strings/vel_string.h"
@@ -13,20 +12,17 @@ namespace kest {
 namespace {
 
 // The text each window had when it was translated, so that a window already showing a translation
-// can be translated again from its English text: ordered by handle, kept flat so that its room
-// outlives the clear at the end of every call. Shared by every UI thread, so it has a lock, held
-// only around each access (never across a lookup or a window call).
+// can be translated again from its English text. Hashed by handle (a walk touches every window
+// once, in no useful order), and its buckets outlive the clear at the end of every call. Shared by
+// every UI thread, so it has a lock, held only around each access (never across a lookup or a
+// window call).
 struct OriginalTexts {
+  OriginalTexts() { texts.reserve(64); }
   std::mutex lock;
-  std::vector<std::pair<HWND, VelString>> texts;
+  std::unordered_map<HWND, VelString> texts;
 
   // Under the lock: the entry of `window`, made empty if there is none.
-  VelString& At(HWND window) {
-    auto at = std::lower_bound(texts.begin(), texts.end(), window,
-                               [](const auto& entry, HWND key) { return entry.first < key; });
-    if (at == texts.end() || at->first != window) at = texts.emplace(at, window, VelString());
-    return at->second;
-  }
+  VelString& At(HWND window) { return texts[window]; }
 };
 
 OriginalTexts& gWindowOriginalTexts() {
@@ -117,8 +113,9 @@ void TranslateMenu(CMenu* menu) {
 
 void TranslateWindow(HWND window, bool skip_descendants) {
   if (!kest::IsTranslating()) return;
-  // A null window would make the enumeration below walk every top-level window of the desktop.
-  if (!kest::platform::IsLiveWindow(window)) return;
+  // A null window would make the enumeration below walk every top-level window of the desktop. A
+  // dead one reads as empty everywhere and has no descendants, so it changes nothing either.
+  if (window == nullptr) return;
   if (kest::LeftAlone(window)) return;
   kest::TranslateText(window);
   if (skip_descendants) return;
