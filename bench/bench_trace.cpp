@@ -104,6 +104,8 @@ void FirstTrace(benchmark::State& state) {
 
 // --- heap creation ------------------------------------------------------------------------------
 
+constexpr int kHookTraceFrames = 16;
+
 void BareCreate(benchmark::State& state) {
   const kest::platform::HeapCreator create = kest::platform::InstallHeapCreateHook(nullptr);
   for (auto _ : state) {
@@ -117,10 +119,21 @@ void CreateHeap(benchmark::State& state) {
   const kest::bench::SlotScope slot;
   // Tracking stays on for the rest of the process, so the "on" runs are registered last.
   if (state.range(0) != 0) kest::InstallHeapTrackingForTesting();
+  kest::platform::HeapHandle heap = nullptr;
   for (auto _ : state) {
-    kest::platform::HeapHandle heap = kest::platform::CreatePrivateHeap();
+    heap = kest::platform::CreatePrivateHeap();
     benchmark::DoNotOptimize(heap);
     kest::platform::DestroyPrivateHeap(heap);
+  }
+  if (state.range(0) != 0) {
+    // The frames of the trace recorded for the last heap: its lines but the header's and errors.
+    const std::u16string_view text = GetHeapCreationStacks()->at(heap).View();
+    int frames = -2;
+    for (size_t at = 0; at < text.size(); at = text.find(u'\n', at) + 1) {
+      if (text.substr(at).size() > 1 && text.substr(at + 1, 6) != u"ERROR:") ++frames;
+      if (text.find(u'\n', at) == std::u16string_view::npos) break;
+    }
+    state.counters["frames"] = frames;
   }
 }
 
@@ -226,6 +239,8 @@ struct Registrar {
       benchmark::RegisterBenchmark("Capture", Capture)->Arg(frames);
       benchmark::RegisterBenchmark("Backtrace", Backtrace)->Arg(frames);
     }
+    // The depth of the trace the heap hook takes (the creation's own frames and the walk's).
+    benchmark::RegisterBenchmark("WarmTrace", WarmTrace)->Arg(kHookTraceFrames);
     benchmark::RegisterBenchmark("FirstTrace", FirstTrace)
         ->Iterations(5)
         ->Unit(benchmark::kMillisecond);
@@ -251,8 +266,8 @@ struct Registrar {
     AddRatio("First trace (symbols set up) / warm trace, 10 frames", "FirstTrace/iterations:5",
              "WarmTrace/10");
     AddRatio("Heap creation, tracking off / bare creator", "CreateHeap/0", "BareCreate");
-    AddRatioToSum("Heap creation, tracking on / warm trace + bare creator", "CreateHeap/1",
-                  "WarmTrace/10", "BareCreate", 1);
+    AddRatioToSum("Heap creation, tracking on / warm trace of its depth + bare creator",
+                  "CreateHeap/1", "WarmTrace/" + std::to_string(kHookTraceFrames), "BareCreate", 1);
     AddRatio("TranslateMenu, 200 items / 200 GetTranslatedText", "TranslateMenuWalk",
              "Lookups/200");
     AddRatio("TranslateWindow, 100 controls / 100 GetTranslatedText", "TranslateWindowWalk",

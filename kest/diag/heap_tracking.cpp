@@ -1,6 +1,8 @@
 #include "kest/diag/heap_tracking.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 
 #include "kest/diag/stack_trace.h"
@@ -26,16 +28,42 @@ std::atomic<bool> g_installed{false};
 alignas(Record) unsigned char g_record_storage[sizeof(Record)];
 std::atomic<Record*> g_record{nullptr};
 
+// The first line feed in units[from, size), four units at a time, or size. A trace is a few
+// thousand units, scanned once for every heap created.
+size_t NextLineFeed(std::u16string_view units, size_t from) {
+  constexpr uint64_t kFeeds = 0x000A000A000A000AULL, kOnes = 0x0001000100010001ULL,
+                     kHighs = 0x8000800080008000ULL;
+  size_t at = from;
+  for (; at + 4 <= units.size(); at += 4) {
+    uint64_t word;
+    std::memcpy(&word, units.data() + at, sizeof(word));
+    const uint64_t x = word ^ kFeeds;
+    if (((x - kOnes) & ~x & kHighs) != 0) break;  // some unit of the four is a line feed
+  }
+  for (; at < units.size(); ++at) {
+    if (units[at] == u'\n') return at;
+  }
+  return units.size();
+}
+
 VelString IndentedTrace() {
   const VelString trace = GetStackTrace();
-  VelString text(u"\t");
   const std::u16string_view units = trace.View();
-  size_t start = 0;
-  for (size_t end; (end = units.find(u'\n', start)) != std::u16string_view::npos; start = end + 1) {
-    text += units.substr(start, end + 1 - start);
-    text += u'\t';
+  const auto lines = static_cast<size_t>(std::count(units.begin(), units.end(), u'\n'));
+  const size_t length = units.size() + lines + 1;
+  // Written once into a block of the final size: a tab first and after every line feed.
+  VelString text;
+  char16_t* out = text.GetBuffer(static_cast<int>(length));
+  *out++ = u'\t';
+  for (size_t start = 0; start < units.size();) {
+    size_t end = NextLineFeed(units, start);
+    end = end == units.size() ? end : end + 1;
+    std::memcpy(out, units.data() + start, (end - start) * sizeof(char16_t));
+    out += end - start;
+    if (units[end - 1] == u'\n') *out++ = u'\t';
+    start = end;
   }
-  text += units.substr(start);
+  text.ReleaseBuffer(static_cast<int>(length));
   return text;
 }
 
