@@ -1137,13 +1137,17 @@ struct SampleUi {
 };
 #endif
 
+std::string ClassOf(HWND window) {
+  char16_t name[kest::platform::kWindowTextBuffer];
+  return kest::ToUtf8(std::u16string_view(name, kest::platform::WindowClassName(window, name)));
+}
+
 void PrintSample(HWND dialog, HMENU menu) {
   std::printf("  window \"%s\"\n", kest::ToUtf8(kest::platform::WholeWindowText(dialog)).c_str());
   kest::platform::CurrentWindowSystem().for_each_descendant(
       dialog,
       [](HWND child, void*) {
-        std::printf("    %-7s \"%s\"\n",
-                    kest::ToUtf8(kest::platform::WindowClassName(child)).c_str(),
+        std::printf("    %-7s \"%s\"\n", ClassOf(child).c_str(),
                     kest::ToUtf8(kest::platform::WholeWindowText(child)).c_str());
       },
       nullptr);

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "kest/lang/language.h"
 #include "kest/strings/vel_string.h"
@@ -19,10 +20,10 @@ namespace {
 struct OriginalTexts {
   OriginalTexts() { texts.reserve(64); }
   std::mutex lock;
-  std::unordered_map<HWND, VelString> texts;
+  std::unordered_map<HWND, std::u16string> texts;
 
   // Under the lock: the entry of `window`, made empty if there is none.
-  VelString& At(HWND window) { return texts[window]; }
+  std::u16string& At(HWND window) { return texts[window]; }
 };
 
 OriginalTexts& gWindowOriginalTexts() {
@@ -30,13 +31,13 @@ OriginalTexts& gWindowOriginalTexts() {
   return *texts;
 }
 
-void Remember(HWND window, const VelString& text) {
+void Remember(HWND window, std::u16string text) {
   OriginalTexts& originals = gWindowOriginalTexts();
   std::lock_guard<std::mutex> guard(originals.lock);
-  originals.At(window) = text;
+  originals.At(window) = std::move(text);
 }
 
-VelString RememberedOrEmpty(HWND window) {
+std::u16string RememberedOrEmpty(HWND window) {
   OriginalTexts& originals = gWindowOriginalTexts();
   std::lock_guard<std::mutex> guard(originals.lock);
   return originals.At(window);  // a window without one keeps an empty entry
@@ -53,24 +54,23 @@ bool EqualsNoCase(std::u16string_view text, std::u16string_view word) {
 }
 
 bool LeftAlone(HWND window) {
-  const std::u16string class_name = platform::WindowClassName(window);
+  char16_t buffer[platform::kWindowTextBuffer];
+  const std::u16string_view class_name(buffer, platform::WindowClassName(window, buffer));
   for (const char16_t* skipped : {u"ListBox", u"Edit", u"ComboBox"}) {
     if (EqualsNoCase(class_name, skipped)) return true;
   }
-  return EqualsNoCase(platform::WindowTextStart(window), u"ASSERT");
+  return EqualsNoCase(std::u16string_view(buffer, platform::WindowTextStart(window, buffer)),
+                      u"ASSERT");
 }
 
 void TranslateText(HWND window) {
-  const VelString text(platform::WholeWindowText(window));
-  if (text.IsEmpty()) return;
-  VelString translation = ::GetTranslatedText(text.GetString());
-  if (!translation.IsEmpty()) {
-    Remember(window, text);
-  } else {
-    translation = ::GetTranslatedText(RememberedOrEmpty(window).GetString());
-    if (!translation.IsEmpty()) Remember(window, text);
-  }
-  if (!translation.IsEmpty()) platform::SetWindowTextOf(window, translation.GetString());
+  std::u16string text = platform::WholeWindowText(window);
+  if (text.empty()) return;
+  VelString translation = ::GetTranslatedText(text.c_str());
+  if (translation.IsEmpty()) translation = ::GetTranslatedText(RememberedOrEmpty(window).c_str());
+  if (translation.IsEmpty()) return;
+  Remember(window, std::move(text));
+  platform::SetWindowTextOf(window, translation.GetString());
 }
 
 constexpr int kMaxMenuDepth = 32;

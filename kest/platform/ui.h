@@ -70,10 +70,12 @@ KEST_API void SetWindowSystemForTesting(const WindowSystem* system) noexcept;
 
 // IsWindow.
 KEST_API bool IsLiveWindow(HWND window) noexcept;
-// GetClassNameW into 1024 units: at most 1023.
-KEST_API std::u16string WindowClassName(HWND window);
-// GetWindowTextW into 1024 units: the first 1023 at most.
-KEST_API std::u16string WindowTextStart(HWND window);
+// A window's class name and the start of its text in a buffer of the caller's, as user32 gives
+// them: GetClassNameW and GetWindowTextW into `buffer`, at most kWindowTextBuffer - 1 units and a
+// NUL. The units written (0 for a dead window).
+inline constexpr uint32_t kWindowTextBuffer = 1024;
+KEST_API uint32_t WindowClassName(HWND window, char16_t (&buffer)[kWindowTextBuffer]) noexcept;
+KEST_API uint32_t WindowTextStart(HWND window, char16_t (&buffer)[kWindowTextBuffer]) noexcept;
 // The whole text: GetWindowTextLengthW, then GetWindowTextW with room for it (again while the
 // text grows meanwhile).
 KEST_API std::u16string WholeWindowText(HWND window);

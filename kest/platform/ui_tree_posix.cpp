@@ -35,7 +35,14 @@ struct UiRegistry {
   static std::u16string& TextOf(UiWindow& window) { return window.text_; }
   static UiWindow* ParentOf(UiWindow& window) { return window.parent_; }
   static std::vector<UiMenu::Item>& ItemsOf(UiMenu& menu) { return menu.items_; }
-  static std::u16string Prefix(const std::u16string& text) { return text.substr(0, 1023); }
+  // What user32 writes into a buffer of kWindowTextBuffer units: the text's start and a NUL.
+  static uint32_t Prefix(const std::u16string& text,
+                         char16_t (&buffer)[platform::kWindowTextBuffer]) noexcept {
+    const size_t n = std::min<size_t>(text.size(), platform::kWindowTextBuffer - 1);
+    std::copy_n(text.data(), n, buffer);
+    buffer[n] = 0;
+    return static_cast<uint32_t>(n);
+  }
 };
 
 UiWindow::UiWindow(std::u16string class_name, std::u16string text, UiWindow* parent)
@@ -117,18 +124,20 @@ bool IsLiveWindow(HWND window) noexcept {
   return registry.Window(window) != nullptr;
 }
 
-std::u16string WindowClassName(HWND window) {
+uint32_t WindowClassName(HWND window, char16_t (&buffer)[kWindowTextBuffer]) noexcept {
   UiRegistry& registry = UiRegistry::The();
   std::lock_guard<std::mutex> guard(registry.lock);
   UiWindow* live = registry.Window(window);
-  return live != nullptr ? UiRegistry::Prefix(UiRegistry::ClassOf(*live)) : std::u16string();
+  static const std::u16string kNone;
+  return UiRegistry::Prefix(live != nullptr ? UiRegistry::ClassOf(*live) : kNone, buffer);
 }
 
-std::u16string WindowTextStart(HWND window) {
+uint32_t WindowTextStart(HWND window, char16_t (&buffer)[kWindowTextBuffer]) noexcept {
   UiRegistry& registry = UiRegistry::The();
   std::lock_guard<std::mutex> guard(registry.lock);
   UiWindow* live = registry.Window(window);
-  return live != nullptr ? UiRegistry::Prefix(UiRegistry::TextOf(*live)) : std::u16string();
+  static const std::u16string kNone;
+  return UiRegistry::Prefix(live != nullptr ? UiRegistry::TextOf(*live) : kNone, buffer);
 }
 
 std::u16string WholeWindowText(HWND window) {

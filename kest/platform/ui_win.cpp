@@ -46,18 +46,18 @@ const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_
 
 bool IsLiveWindow(HWND window) noexcept { return window != nullptr && IsWindow(window); }
 
-std::u16string WindowClassName(HWND window) {
-  if (!IsLiveWindow(window)) return std::u16string();
-  char16_t name[1024];
-  const int n = GetClassNameW(window, Wide(name), 1024);
-  return std::u16string(name, n > 0 ? static_cast<size_t>(n) : 0);
+uint32_t WindowClassName(HWND window, char16_t (&buffer)[kWindowTextBuffer]) noexcept {
+  buffer[0] = 0;
+  if (!IsLiveWindow(window)) return 0;
+  const int n = GetClassNameW(window, Wide(buffer), kWindowTextBuffer);
+  return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
 
-std::u16string WindowTextStart(HWND window) {
-  if (!IsLiveWindow(window)) return std::u16string();
-  char16_t text[1024];
-  const int n = GetWindowTextW(window, Wide(text), 1024);
-  return std::u16string(text, n > 0 ? static_cast<size_t>(n) : 0);
+uint32_t WindowTextStart(HWND window, char16_t (&buffer)[kWindowTextBuffer]) noexcept {
+  buffer[0] = 0;
+  if (!IsLiveWindow(window)) return 0;
+  const int n = GetWindowTextW(window, Wide(buffer), kWindowTextBuffer);
+  return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
 
 std::u16string WholeWindowText(HWND window) {
