@@ -128,6 +128,25 @@ check "Colors.ini holds every colour in both modes" "45 45" \
   "$(echo $("$KESTC" ini list "$dir/bin/Colors.ini" Colors | wc -l) $("$KESTC" ini list "$dir/bin/Colors.ini" DarkModeColors | wc -l))"
 check "colors with an unknown option" "2 1" "$(status_of colors --blue)"
 
+# Traces, heap tracking switched on through a registry file, and a sample dialog translated.
+out=$("$KESTC" stack --repeat 2)
+check "stack: header first, times last" "SymInit: Symbol-SearchPath:|first trace:|" \
+  "$(printf '%s\n' "$out" | sed -n '1p;$p' | cut -d' ' -f1-2 | tr '\n' '|')"
+check "stack shows the command's own function" 1 "$(printf '%s\n' "$out" | grep -c 'RunStack')"
+check "stack with a bad count" "2 1" "$(status_of stack --repeat 0)"
+check "heaps, switched off" "0 heap(s) recorded" "$("$KESTC" heaps | tail -1)"
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\software\\Quillon]\n"HookHeapCreate"=dword:00000001\n' \
+  >"$dir/heaps.reg"
+out=$(KEST_REGISTRY_FILE="$dir/heaps.reg" "$KESTC" heaps)
+check "heaps, switched on: kestc's heap and its creator" "1 1" \
+  "$(echo $(printf '%s\n' "$out" | grep -c 'made by kestc heaps') $(printf '%s\n' "$out" | grep -c 'RunHeaps'))"
+mkdir -p "$dir/bin/Languages"
+printf 'EN:"Settings"\nde:"Einstellungen"\nEN:"&Open\\tCtrl+O"\nde:"\xC3\x96&ffnen\\tStrg+O"\nEN:"Name:"\nde:"Name (de):"\n' \
+  >"$dir/bin/Languages/lang_de.txt"
+check "menu de: caption, label and item translated, the edit field kept" \
+  "$(printf 'window "Einstellungen"|Static "Name (de):"|Edit "Name:"|"\xC3\x96&ffnen\\tStrg+O"|')" \
+  "$("$dir/bin/kestc" menu de | sed -n '/^after:/,$p' | grep -E 'window|Static|Edit|ffnen' | sed 's/^ *//; s/  */ /' | tr '\n' '|')"
+
 # Usage errors keep status 2.
 check "unknown option" "2 1" "$(status_of sort -x)"
 check "unknown command" "2 1" "$(status_of nosuchcommand)"
