@@ -104,8 +104,8 @@ cmd_test() {
   install_missing "${PACKAGES[@]}"
   build_and_test ci
   build_and_test asan
-  fuzz ini_file:30 color_value:30 brace_format:25 lang_file:25 registry_file:15 utf8:15 \
-       order_hash:15
+  fuzz ini_file:20 color_value:20 brace_format:15 lang_file:15 registry_file:10 utf8:10 \
+       order_hash:10
   build_and_test tsan
 
   # Wine keeps its own prefix inside the build tree, made once up front (the first start of a

@@ -90,6 +90,18 @@ TEST(StackTrace, HeaderInEveryTraceAndFramesInnermostFirst) {
   }
 }
 
+// Without a usable symbol engine a trace is one error line and nothing else; the next trace tries
+// the set-up again.
+TEST(StackTrace, AFailedSetUpIsOneLineAndIsTriedAgain) {
+  kest::ResetSymbolsForTesting();
+  kest::FailSymbolSetUpForTesting(true);
+  EXPECT_EQ(Utf8(GetStackTrace()),
+            "ERROR: Error while initializing dbghelp.dll, GetLastError: 0 (Address: "
+            "0000000000000000)\n");
+  kest::FailSymbolSetUpForTesting(false);
+  EXPECT_EQ(Lines(ProbeTrace())[0].rfind("SymInit:", 0), 0u);
+}
+
 TEST(StackTrace, LineForms) {
   const auto record = [](uint64_t address, const char* file, uint32_t line, const char* module,
                          const char* raw, const char* short_name, const char* full) {

@@ -44,6 +44,7 @@ SymbolState& State() {
 }
 
 std::atomic<size_t (*)(TraceFrame*, size_t, bool&)> g_frame_source{nullptr};
+std::atomic<bool> g_fail_set_up{false};
 
 thread_local bool t_in_trace = false;
 
@@ -172,6 +173,10 @@ struct StackWalkerAccess {
 
 bool InsideStackTrace() noexcept { return t_in_trace; }
 
+void FailSymbolSetUpForTesting(bool fail) noexcept {
+  g_fail_set_up.store(fail, std::memory_order_release);
+}
+
 void SetFrameSourceForTesting(size_t (*source)(TraceFrame*, size_t, bool&)) noexcept {
   g_frame_source.store(source, std::memory_order_release);
 }
@@ -250,7 +255,7 @@ bool StackWalker::ShowCallstack() {
   bool ready = state.prepared;
   if (!ready) {
     platform::SymbolSetup setup;
-    ready = platform::PrepareSymbols(setup);
+    ready = !g_fail_set_up.load(std::memory_order_acquire) && platform::PrepareSymbols(setup);
     if (ready) {
       state.prepared = true;
       state.setup = std::move(setup);

@@ -117,4 +117,8 @@ KEST_API bool InsideStackTrace() noexcept;
 // process's first.
 KEST_API void ResetSymbolsForTesting() noexcept;
 
+// Test seam: while true, setting the symbols up fails as it does without a usable dbghelp.dll or
+// libdw, so a trace is the initialisation-error line alone.
+KEST_API void FailSymbolSetUpForTesting(bool fail) noexcept;
+
 }  // namespace kest
